@@ -1,0 +1,55 @@
+#ifndef HJ5_PLATFORM_FTP_CLIENT_H_
+#define HJ5_PLATFORM_FTP_CLIENT_H_
+
+#include <cstdint>
+#include <string>
+
+namespace hj5 {
+
+// Result codes of an upload. 0 is success; the rest name the row of the FTP
+// client error table that the operator is shown.
+namespace ftp_code {
+inline constexpr int kOk = 0;
+inline constexpr int kArgument = -1;        // bad argument, unreadable file
+inline constexpr int kConnection = -2;      // no connection, login refused
+inline constexpr int kSendFile = -3;        // connection lost or stalled
+inline constexpr int kServerFile = -4;      // the server refused to store
+inline constexpr int kCharConvert = -5;     // a name cannot be converted
+inline constexpr int kMemoryReserve = -6;   // out of memory
+}  // namespace ftp_code
+
+// One upload: log in to host:port as user and store local_path, unchanged
+// byte for byte, under remote_path.
+struct FtpUpload {
+  std::string host;
+  std::string user;
+  std::string password;
+  std::uint16_t port = 21;
+  std::string local_path;
+  std::string remote_path;  // e.g. "C:\www\update.xml", sent to STOR as is
+};
+
+// The FTP upload to the device.
+//
+// Threading: Send() runs on the calling thread (the UI thread in the product)
+// and blocks until the upload has ended; its own time limits bound it.
+// Cancel() may be called from any thread.
+class FtpClient {
+ public:
+  FtpClient() = default;
+  FtpClient(const FtpClient&) = delete;
+  FtpClient& operator=(const FtpClient&) = delete;
+  virtual ~FtpClient() = default;
+
+  // Stores the file. Returns 0 when the server confirmed the store, else a
+  // negative code of ftp_code.
+  virtual int Send(const FtpUpload& upload) = 0;
+
+  // Aborts the upload in progress, if any (it returns kSendFile), and makes
+  // every later upload return kSendFile at once. Never blocks.
+  virtual void Cancel() = 0;
+};
+
+}  // namespace hj5
+
+#endif  // HJ5_PLATFORM_FTP_CLIENT_H_

@@ -1,0 +1,27 @@
+#ifndef HJ5_UPDATE_FIRMWARE_SEND_H_
+#define HJ5_UPDATE_FIRMWARE_SEND_H_
+
+#include <string>
+
+#include "device/device_session.h"
+#include "platform/form_ops.h"
+#include "platform/ftp_client.h"
+
+namespace hj5 {
+
+// The directory on the device that receives the file.
+inline constexpr const char* kRemoteDirectory = "C:\\www\\";
+
+// "C:\www\" followed by the chosen name, unchanged.
+std::string RemotePath(const std::string& chosen_name);
+
+// The form's handler of message 102: uploads the chosen file to the device.
+// On failure it shows one warning box, "Firm Sending Error(<message>)"; it
+// writes neither line and leaves control 1009 alone. Returns 0 when the file
+// was stored, -1 otherwise. UI thread.
+int FirmwareSend(FormOps& form, FtpClient& ftp, const DeviceSession& session,
+                 const ChosenFile& file);
+
+}  // namespace hj5
+
+#endif  // HJ5_UPDATE_FIRMWARE_SEND_H_
