@@ -1,1 +1,61 @@
-// placeholder
+#include "support/fake_form.h"
+
+namespace hj5::test {
+namespace {
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+void FakeForm::ShowBox(BoxKind kind, const std::string& text) {
+  const char* name = kind == BoxKind::kWarning ? "warning" : "information";
+  transcript_.Add(std::string("box ") + name + " " + Quoted(text));
+}
+
+void FakeForm::SetFieldText(FieldId field, const std::string& text) {
+  fields_[field] = text;
+  if (field == FieldId::kStatus) {
+    transcript_.Add("status " + Quoted(text));
+  } else if (field == FieldId::kNotice) {
+    transcript_.Add("notice " + Quoted(text));
+  } else {
+    transcript_.Add("field " + std::to_string(static_cast<int>(field)) + " " +
+                    Quoted(text));
+  }
+}
+
+std::string FakeForm::FieldText(FieldId field) { return fields_[field]; }
+
+void FakeForm::SetUpdateEnabled(bool enabled) {
+  button_enabled = enabled;
+  transcript_.Add(enabled ? "button 1009 enabled" : "button 1009 disabled");
+}
+
+void FakeForm::StartRestartTimer() { transcript_.Add("timer start"); }
+
+void FakeForm::StopRestartTimer() { transcript_.Add("timer stop"); }
+
+int FakeForm::SendFirmwareMessage() {
+  int result = on_firmware_message ? on_firmware_message() : 0;
+  transcript_.Add("message 102 -> " + std::to_string(result));
+  return result;
+}
+
+std::optional<ChosenFile> FakeForm::ChooseFile(
+    const FileChooserRequest& request) {
+  last_chooser_request = request;
+  transcript_.Add("chooser");
+  return chooser_answer;
+}
+
+bool FakeForm::StartWorker(std::function<void()> procedure) {
+  if (fail_worker_start) {
+    transcript_.Add("worker failed to start");
+    return false;
+  }
+  worker = std::move(procedure);
+  transcript_.Add("worker started");
+  return true;
+}
+
+}  // namespace hj5::test

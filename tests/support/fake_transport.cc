@@ -1,1 +1,75 @@
-// placeholder
+#include "support/fake_transport.h"
+
+namespace hj5::test {
+namespace {
+
+std::string Field(std::string_view body, std::string_view name) {
+  std::string key = "&" + std::string(name) + "=";
+  std::string text = "&" + std::string(body);
+  std::size_t at = text.find(key);
+  if (at == std::string::npos) return "";
+  std::size_t start = at + key.size();
+  std::size_t end = text.find('&', start);
+  return text.substr(start, end == std::string::npos ? end : end - start);
+}
+
+}  // namespace
+
+std::string CommandNameOf(std::string_view request) {
+  std::size_t head_end = request.find("\r\n\r\n");
+  std::string_view body =
+      head_end == std::string_view::npos ? "" : request.substr(head_end + 4);
+  if (body == "\r\n") return "Probe";
+  std::string mode = Field(body, "MODE");
+  std::string code = Field(body, "CODE");
+  std::string data = Field(body, "DATA");
+  if (mode == "4") return "QueryDevice";
+  if (mode == "3") return "RestartDevice";
+  if (mode == "1") return "ModeOne";
+  if (mode == "2" && code == "svr_ftp_port")
+    return data == "21" ? "FtpOn" : "FtpOff";
+  if (mode == "2" && code == "user9")
+    return data == "UPDATE" ? "MarkForUpdate" : "RestoreDeviceCode";
+  return "Unknown";
+}
+
+int FakeTransport::Exchange(const std::string& address, std::uint16_t port,
+                            std::string_view request, std::string* reply,
+                            std::uint16_t limit_seconds) {
+  reply->clear();
+  last_address = address;
+  last_port = port;
+  last_limit = limit_seconds;
+  requests.emplace_back(request);
+  std::string command = CommandNameOf(request);
+  transcript_.Add("send " + command + " at " + clock_.Stamp());
+  if (cancelled_) return http_code::kTimeout;
+  FakeReply answer = Answer(command);
+  clock_.Advance(answer.cost_ms);
+  if (answer.code == 0) *reply = answer.reply;
+  return answer.code;
+}
+
+void FakeTransport::Always(const std::string& command, FakeReply reply) {
+  always_[command] = std::move(reply);
+}
+
+void FakeTransport::Once(const std::string& command, FakeReply reply) {
+  once_[command].push_back(std::move(reply));
+}
+
+FakeReply FakeTransport::Answer(const std::string& command) {
+  auto queued = once_.find(command);
+  if (queued != once_.end() && !queued->second.empty()) {
+    FakeReply answer = queued->second.front();
+    queued->second.pop_front();
+    return answer;
+  }
+  auto always = always_.find(command);
+  if (always != always_.end()) return always->second;
+  if (command == "QueryDevice")
+    return {0, "model=HJ-5\r\nuser9=HJ5M\r\nHJ5_Ret(0)"};
+  return {0, "HJ5_Ret(0)"};
+}
+
+}  // namespace hj5::test

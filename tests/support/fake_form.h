@@ -1,0 +1,57 @@
+#ifndef HJ5_TESTS_SUPPORT_FAKE_FORM_H_
+#define HJ5_TESTS_SUPPORT_FAKE_FORM_H_
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/form_ops.h"
+#include "support/transcript.h"
+
+namespace hj5::test {
+
+// A form that records what the operator would see:
+//   status "Processing(0)"        notice ""
+//   box warning "Update Failure." box information "Update completed."
+//   button 1009 enabled           timer start / timer stop
+//   message 102 -> 0              chooser / worker started
+// Field writes other than the two lines are recorded as "field 1000 "..."".
+class FakeForm final : public FormOps {
+ public:
+  explicit FakeForm(Transcript& transcript) : transcript_(transcript) {}
+
+  void ShowBox(BoxKind kind, const std::string& text) override;
+  void SetFieldText(FieldId field, const std::string& text) override;
+  std::string FieldText(FieldId field) override;
+  void SetUpdateEnabled(bool enabled) override;
+  void StartRestartTimer() override;
+  void StopRestartTimer() override;
+  int SendFirmwareMessage() override;
+  std::optional<ChosenFile> ChooseFile(
+      const FileChooserRequest& request) override;
+  bool StartWorker(std::function<void()> procedure) override;
+
+  // Sets a field without recording it (what the operator typed).
+  void Type(FieldId field, const std::string& text) { fields_[field] = text; }
+
+  // The handler of message 102; without one the message returns 0.
+  std::function<int()> on_firmware_message;
+  // The chooser's answer; nullopt: cancelled.
+  std::optional<ChosenFile> chooser_answer;
+  // The request the chooser was last opened with.
+  FileChooserRequest last_chooser_request;
+  // Makes StartWorker fail.
+  bool fail_worker_start = false;
+  // The procedure handed to StartWorker; the test runs it.
+  std::function<void()> worker;
+  bool button_enabled = true;
+
+ private:
+  Transcript& transcript_;
+  std::map<FieldId, std::string> fields_;
+};
+
+}  // namespace hj5::test
+
+#endif  // HJ5_TESTS_SUPPORT_FAKE_FORM_H_
