@@ -13,7 +13,7 @@ RebootOutcome RebootWait(const UpdateContext& context) {
   context.form.StartRestartTimer();
   context.clock.SleepMs(kFirstProbeDelayMs);
   const std::int64_t start = context.clock.NowSeconds();
-  for (int poll = 0; poll < kMaxProbes; ++poll) {
+  for (int poll = 1;; ++poll) {
     if (CommandExchange(link, probe, /*report=*/0) == 0) {
       context.form.StopRestartTimer();
       return RebootOutcome::kAnswered;
@@ -23,6 +23,7 @@ RebootOutcome RebootWait(const UpdateContext& context) {
       ReportError(context.form, "Reboot Time out.");
       return RebootOutcome::kTimedOut;
     }
+    if (poll == kMaxProbes) break;
     context.clock.SleepMs(kProbeIntervalMs);
   }
   context.form.StopRestartTimer();
