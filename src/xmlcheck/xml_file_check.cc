@@ -1,1 +1,138 @@
-// placeholder
+#include "xmlcheck/xml_file_check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <vector>
+
+namespace hj5 {
+namespace {
+
+constexpr std::string_view kDeclaration = "<?xml";
+constexpr char kCtrlZ = '\x1a';
+constexpr std::size_t kBufferBytes = 128 * 1024;
+
+bool IsBlank(unsigned char c) {
+  return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' ||
+         c == ' ';
+}
+
+// Follows the bytes of the file as text until the first five characters of
+// its first non-blank line are known.
+class DeclarationScanner {
+ public:
+  // Takes the next bytes; false once the answer is known.
+  bool Feed(std::string_view bytes);
+  // The answer, once Feed() returned false or the bytes have ended.
+  XmlCheckResult Result();
+
+ private:
+  // Takes one character of the text (CR before LF already dropped).
+  bool Take(char c);
+
+  bool collecting_ = false;
+  bool pending_cr_ = false;
+  bool done_ = false;
+  std::string prefix_;
+};
+
+bool DeclarationScanner::Feed(std::string_view bytes) {
+  const char* p = bytes.data();
+  const char* end = p + bytes.size();
+  while (p < end && !done_) {
+    if (!collecting_) {
+      // Fast path over blank lines.
+      while (p < end && IsBlank(static_cast<unsigned char>(*p))) ++p;
+      if (p == end) break;
+      collecting_ = true;
+    }
+    char c = *p++;
+    if (c == kCtrlZ) {
+      done_ = true;  // the end of the text
+      break;
+    }
+    if (pending_cr_) {
+      pending_cr_ = false;
+      if (c != '\n' && !Take('\r')) break;
+    }
+    if (c == '\r') {
+      pending_cr_ = true;
+      continue;
+    }
+    if (!Take(c)) break;
+  }
+  return !done_;
+}
+
+bool DeclarationScanner::Take(char c) {
+  if (c == '\n' || prefix_.size() == kDeclaration.size()) {
+    done_ = true;
+    return false;
+  }
+  prefix_ += c;
+  if (prefix_.size() == kDeclaration.size()) done_ = true;
+  return !done_;
+}
+
+XmlCheckResult DeclarationScanner::Result() {
+  if (!done_ && pending_cr_) Take('\r');
+  return prefix_ == kDeclaration ? XmlCheckResult::kAccepted
+                                 : XmlCheckResult::kRefused;
+}
+
+// Opens a regular file for reading without blocking on a FIFO or device.
+int OpenRegular(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+XmlCheckResult CheckXmlText(std::string_view bytes) {
+  DeclarationScanner scanner;
+  scanner.Feed(bytes);
+  return scanner.Result();
+}
+
+XmlCheckResult CheckXmlFile(const std::string& path) {
+  int fd = OpenRegular(path);
+  if (fd < 0) return XmlCheckResult::kUnreadable;
+  std::vector<char> buffer(kBufferBytes);
+  DeclarationScanner scanner;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return XmlCheckResult::kUnreadable;
+    }
+    if (n == 0 || !scanner.Feed({buffer.data(), static_cast<size_t>(n)}))
+      break;
+  }
+  ::close(fd);
+  return scanner.Result();
+}
+
+int XmlFileCheck(FormOps& form, const std::string& path) {
+  switch (CheckXmlFile(path)) {
+    case XmlCheckResult::kAccepted:
+      return 0;
+    case XmlCheckResult::kUnreadable:
+      form.ShowBox(BoxKind::kWarning, "File Open Failure.");
+      return -1;
+    case XmlCheckResult::kRefused:
+      break;
+  }
+  return -1;
+}
+
+}  // namespace hj5

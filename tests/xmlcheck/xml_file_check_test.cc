@@ -1,0 +1,113 @@
+#include "xmlcheck/xml_file_check.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "support/fake_form.h"
+
+namespace hj5 {
+namespace {
+
+namespace fs = std::filesystem;
+
+class XmlFileCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/hj5-xmlcheck-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Write(const std::string& name, std::string_view bytes) {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+struct Case {
+  const char* what;
+  std::string bytes;
+  XmlCheckResult expected;
+};
+
+TEST_F(XmlFileCheckTest, OnlyTheFirstNonBlankLineCounts) {
+  using enum XmlCheckResult;
+  const Case cases[] = {
+      {"empty file", "", kRefused},
+      {"blank lines only", "\n\r\n \t\n\v\f\n   ", kRefused},
+      {"declaration", "<?xml version=\"1.0\"?>\n<a/>", kAccepted},
+      {"leading blanks and tabs", "\n \t  <?xml version=\"1.0\"?>", kAccepted},
+      {"declaration alone", "<?xml", kAccepted},
+      {"CR LF line ends", "\r\n\r\n<?xml\r\n<a/>\r\n", kAccepted},
+      {"comment first", "<!-- c -->\n<?xml version=\"1.0\"?>", kRefused},
+      {"upper case", "<?XML version=\"1.0\"?>", kRefused},
+      {"shorter than five", "<?xm\n", kRefused},
+      {"shorter than five before CR LF", "<?xm\r\nl", kRefused},
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF<?xml version=\"1.0\"?>", kRefused},
+      {"UTF-16 byte-order mark", std::string("\xFF\xFE<\0?\0x\0m\0l\0", 12),
+       kRefused},
+      {"Ctrl-Z before the declaration", "\n\x1a<?xml", kRefused},
+      {"Ctrl-Z inside the declaration", "<?x\x1aml", kRefused},
+      {"Ctrl-Z after the declaration", "<?xml\x1a", kAccepted},
+      {"a lone CR is part of the line", "<?x\rml", kRefused},
+      {"NUL inside", std::string("<?\0xml", 6), kRefused},
+      {"non-breaking space is not blank", "\xA0<?xml", kRefused},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckXmlText(c.bytes), c.expected) << c.what;
+    EXPECT_EQ(CheckXmlFile(Write("f.xml", c.bytes)), c.expected) << c.what;
+  }
+}
+
+TEST_F(XmlFileCheckTest, ALineSplitAcrossReadsIsJoined) {
+  // The declaration straddles the reader's buffer, with a CR LF before it.
+  std::string bytes(128 * 1024 - 3, '\n');
+  bytes += "\r\n<?xml";
+  EXPECT_EQ(CheckXmlFile(Write("split.xml", bytes)), XmlCheckResult::kAccepted);
+  bytes = std::string(128 * 1024 - 2, ' ') + "<?x\r\nml";
+  EXPECT_EQ(CheckXmlFile(Write("split2.xml", bytes)), XmlCheckResult::kRefused);
+}
+
+TEST_F(XmlFileCheckTest, WhatCannotBeReadIsAnOpenFailureWithItsBox) {
+  test::Transcript transcript;
+  test::FakeForm form(transcript);
+  const std::string fifo = (dir_ / "pipe.xml").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path :
+       {(dir_ / "missing.xml").string(), dir_.string(), fifo}) {
+    transcript.Clear();
+    EXPECT_EQ(XmlFileCheck(form, path), -1) << path;
+    EXPECT_EQ(transcript.Lines(),
+              std::vector<std::string>{"box warning \"File Open Failure.\""});
+  }
+}
+
+TEST_F(XmlFileCheckTest, ARefusedFileShowsNoBoxOfItsOwn) {
+  test::Transcript transcript;
+  test::FakeForm form(transcript);
+  EXPECT_EQ(XmlFileCheck(form, Write("a.xml", "hello")), -1);
+  EXPECT_EQ(XmlFileCheck(form, Write("b.xml", "<?xml")), 0);
+  EXPECT_TRUE(transcript.Lines().empty());
+}
+
+TEST_F(XmlFileCheckTest, APathLongerThan260BytesOpens) {
+  fs::path deep = dir_;
+  for (int i = 0; i < 6; ++i) deep /= std::string(50, 'd');
+  fs::create_directories(deep);
+  const std::string path = (deep / "update.xml").string();
+  ASSERT_GT(path.size(), 260u);
+  std::ofstream(path) << "<?xml version=\"1.0\"?>";
+  EXPECT_EQ(CheckXmlFile(path), XmlCheckResult::kAccepted);
+}
+
+}  // namespace
+}  // namespace hj5
