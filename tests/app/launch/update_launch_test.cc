@@ -1,0 +1,229 @@
+#include "app/update_launch.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "support/fake_form.h"
+
+namespace hj5 {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+const Lines kCleared = {"notice \"\"", "status \"\"", "chooser"};
+
+Lines After(Lines lines) {
+  Lines all = kCleared;
+  all.insert(all.end(), lines.begin(), lines.end());
+  return all;
+}
+
+std::string Warning(const std::string& text) {
+  return "box warning \"" + text + "\"";
+}
+
+class UpdateLaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/hj5-launch-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    xml_ = Make("update.xml", "<?xml version=\"1.0\"?>\n<a/>\n");
+    form_.chooser_answer = ChosenFile{xml_, "update.xml"};
+    form_.Type(FieldId::kAddress, "127.0.0.1");
+    form_.Type(FieldId::kLoginId, "admin");
+    form_.Type(FieldId::kPassword, "pw");
+    form_.Type(FieldId::kFtpPort, "21");
+    form_.Type(FieldId::kHttpPort, "80");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Make(const std::string& name, const std::string& bytes) {
+    std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  Lines Click() {
+    transcript_.Clear();
+    LaunchContext context{form_,    session_,           chosen_,
+                          running_, "/opt/hj5/bin",
+                          [this] { ++updates_run_; }};
+    LaunchUpdate(context);
+    return transcript_.Lines();
+  }
+
+  // What a click that starts the update shows.
+  static Lines Started() {
+    return After({"button 1009 disabled", "worker started",
+                  "notice \"Please wait for a while.\""});
+  }
+
+  test::Transcript transcript_;
+  test::FakeForm form_{transcript_};
+  DeviceSession session_;
+  ChosenFile chosen_;
+  std::atomic<bool> running_{false};
+  int updates_run_ = 0;
+  fs::path dir_;
+  std::string xml_;
+};
+
+TEST_F(UpdateLaunchTest, AGoodClickCopiesTheValuesAndStartsTheWorker) {
+  form_.Type(FieldId::kFtpPort, "2121");
+  form_.Type(FieldId::kHttpPort, "8080");
+  EXPECT_EQ(Click(), Started());
+  EXPECT_EQ(session_.address, "127.0.0.1");
+  EXPECT_EQ(session_.login_id, "admin");
+  EXPECT_EQ(session_.password, "pw");
+  EXPECT_EQ(session_.ftp_port, 2121);
+  EXPECT_EQ(session_.http_port, 8080);
+  EXPECT_EQ(session_.device_code, "HJ5M");
+  EXPECT_EQ(chosen_.path, xml_);
+  EXPECT_EQ(chosen_.name, "update.xml");
+  // The update itself runs on the worker, after the handler has returned.
+  EXPECT_EQ(updates_run_, 0);
+  EXPECT_TRUE(running_);
+  form_.worker();
+  EXPECT_EQ(updates_run_, 1);
+  EXPECT_FALSE(running_);
+}
+
+TEST_F(UpdateLaunchTest, TheChooserOpensOnXmlFilesInTheProgramDirectory) {
+  Click();
+  const FileChooserRequest& request = form_.last_chooser_request;
+  EXPECT_EQ(request.initial_directory, "/opt/hj5/bin");
+  EXPECT_EQ(request.default_suffix, "xml");
+  EXPECT_EQ(request.initial_name, "*.xml");
+  EXPECT_EQ(request.filter, "XML File(*.xml)");
+}
+
+TEST_F(UpdateLaunchTest, CancellingTheChooserLeavesBothLinesEmpty) {
+  form_.chooser_answer.reset();
+  EXPECT_EQ(Click(), kCleared);
+  EXPECT_FALSE(running_);
+}
+
+TEST_F(UpdateLaunchTest, AFileThatIsNotXmlIsRefusedBeforeAnyValue) {
+  form_.chooser_answer = ChosenFile{Make("a.xml", "hello"), "a.xml"};
+  form_.Type(FieldId::kAddress, std::string(73, 'a'));
+  EXPECT_EQ(Click(), After({Warning("XML File Format Error.")}));
+  EXPECT_TRUE(session_.address.empty());
+  EXPECT_FALSE(running_);
+}
+
+TEST_F(UpdateLaunchTest, AnUnreadableFileShowsTwoBoxes) {
+  form_.chooser_answer = ChosenFile{(dir_ / "gone.xml").string(), "gone.xml"};
+  EXPECT_EQ(Click(), After({Warning("File Open Failure."),
+                            Warning("XML File Format Error.")}));
+}
+
+TEST_F(UpdateLaunchTest, AFileNameMustFitTheDevice) {
+  const std::string name63 = std::string(59, 'n') + ".xml";
+  form_.chooser_answer = ChosenFile{Make(name63, "<?xml"), name63};
+  EXPECT_EQ(Click(), Started());
+  running_ = false;
+  const std::string name64 = std::string(60, 'n') + ".xml";
+  form_.chooser_answer = ChosenFile{Make(name64, "<?xml"), name64};
+  EXPECT_EQ(Click(), After({Warning("Too many characters in File name.")}));
+}
+
+TEST_F(UpdateLaunchTest, ANameThatWouldLeaveTheDevicesDirectoryIsRefused) {
+  for (const std::string name :
+       {"..\\boot.xml", "C:evil.xml", "a:stream.xml", "tab\there.xml",
+        "new\nline.xml"}) {
+    form_.chooser_answer = ChosenFile{Make("ok.xml", "<?xml"), name};
+    EXPECT_EQ(Click(), After({Warning("File Name Error.")})) << name;
+  }
+}
+
+TEST_F(UpdateLaunchTest, TheAddressMayHave72Bytes) {
+  form_.Type(FieldId::kAddress, std::string(72, 'a'));
+  EXPECT_EQ(Click(), Started());
+  running_ = false;
+  form_.Type(FieldId::kAddress, std::string(73, 'a'));
+  EXPECT_EQ(Click(), After({Warning("Too many characters in Address.")}));
+}
+
+TEST_F(UpdateLaunchTest, LoginIdAndPasswordMayHave15Bytes) {
+  for (auto [field, label] : {std::pair{FieldId::kLoginId, "Login ID"},
+                              std::pair{FieldId::kPassword, "Password"}}) {
+    form_.Type(field, std::string(15, 'x'));
+    EXPECT_EQ(Click(), Started());
+    running_ = false;
+    form_.Type(field, std::string(16, 'x'));
+    EXPECT_EQ(Click(),
+              After({Warning(std::string("Too many characters in ") + label +
+                             ".")}));
+    // Eight two-byte characters are 16 bytes.
+    form_.Type(field, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3"
+                      "\xBC\xC3\xBC");
+    EXPECT_EQ(Click(),
+              After({Warning(std::string("Too many characters in ") + label +
+                             ".")}));
+    form_.Type(field, "ok");
+  }
+}
+
+TEST_F(UpdateLaunchTest, ControlBytesInCredentialsAreRefused) {
+  form_.Type(FieldId::kLoginId, "ad\r\nmin");
+  EXPECT_EQ(Click(), After({Warning("Invalid character in Login ID.")}));
+  form_.Type(FieldId::kLoginId, "admin");
+  form_.Type(FieldId::kPassword, std::string("p\0w", 3));
+  EXPECT_EQ(Click(), After({Warning("Invalid character in Password.")}));
+  EXPECT_FALSE(running_);
+}
+
+TEST_F(UpdateLaunchTest, TheChecksRunInOrderFileAddressLoginPassword) {
+  form_.Type(FieldId::kAddress, std::string(73, 'a'));
+  form_.Type(FieldId::kLoginId, std::string(16, 'i'));
+  form_.Type(FieldId::kPassword, std::string(16, 'p'));
+  EXPECT_EQ(Click(), After({Warning("Too many characters in Address.")}));
+  form_.Type(FieldId::kAddress, "");
+  EXPECT_EQ(Click(), After({Warning("Too many characters in Login ID.")}));
+  form_.Type(FieldId::kLoginId, "");
+  EXPECT_EQ(Click(), After({Warning("Too many characters in Password.")}));
+}
+
+TEST_F(UpdateLaunchTest, EmptyFieldsPass) {
+  form_.Type(FieldId::kAddress, "");
+  form_.Type(FieldId::kLoginId, "");
+  form_.Type(FieldId::kPassword, "");
+  EXPECT_EQ(Click(), Started());
+}
+
+TEST_F(UpdateLaunchTest, PortsAreReadFromTheirLeadingDigits) {
+  const std::pair<const char*, int> cases[] = {
+      {"21", 21}, {"80x", 80}, {" 443", 443}, {"", 0},
+      {"abc", 0}, {"65557", 21}, {"-1", 65535}, {"99999999999", 59391},
+  };
+  for (const auto& [text, port] : cases) {
+    form_.Type(FieldId::kHttpPort, text);
+    Click();
+    running_ = false;
+    EXPECT_EQ(session_.http_port, port) << text;
+  }
+}
+
+TEST_F(UpdateLaunchTest, AClickWhileAnUpdateRunsStartsNoSecondOne) {
+  Click();
+  form_.Type(FieldId::kAddress, "10.9.9.9");
+  EXPECT_EQ(Click(), Lines{Warning("An update is already in progress.")});
+  EXPECT_EQ(session_.address, "127.0.0.1");
+}
+
+TEST_F(UpdateLaunchTest, AWorkerThatCannotStartGivesTheButtonBack) {
+  form_.fail_worker_start = true;
+  EXPECT_EQ(Click(), After({"button 1009 disabled", "worker failed to start",
+                            Warning("Update Failure."), "notice \"\"",
+                            "button 1009 enabled"}));
+  EXPECT_FALSE(running_);
+}
+
+}  // namespace
+}  // namespace hj5
