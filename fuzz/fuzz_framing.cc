@@ -1,0 +1,42 @@
+// Feeds arbitrary server bytes to the reply framing, whole and in every
+// prefix a reader could hold, and checks what it decides against plain
+// readings of the rules.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "platform/http_reply_framing.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// A complete response stays complete as more bytes arrive.
+void CheckMonotonic(std::string_view held) {
+  bool complete = false;
+  for (std::size_t n = 0; n <= held.size(); ++n) {
+    bool now = hj5::CompleteByContentLength(held.substr(0, n));
+    Check(!complete || now);
+    complete = now;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size > 4096) return 0;
+  const std::string_view held(reinterpret_cast<const char*>(data), size);
+  CheckMonotonic(held);
+  if (hj5::EndsWithClosingToken(held)) {
+    Check(held.find("HJ5_Ret(") != std::string_view::npos);
+    Check(held.find(')') != std::string_view::npos);
+  }
+  if (hj5::CompleteByContentLength(held)) {
+    Check(held.find("\r\n\r\n") != std::string_view::npos);
+  }
+  return 0;
+}
