@@ -1,0 +1,81 @@
+#include "platform/http_reply_framing.h"
+
+#include <cstddef>
+#include <limits>
+
+namespace hj5 {
+namespace {
+
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::string_view kLengthName = "content-length";
+constexpr std::string_view kTokenStart = "HJ5_Ret(";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+std::string_view SkipBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  return text;
+}
+
+// The value of `line` when it is a Content-Length header; -1 otherwise. A
+// value too big for the type saturates (such a reply is cut by capacity).
+long long ContentLengthOf(std::string_view line) {
+  if (!StartsWithNoCase(line, kLengthName)) return -1;
+  line = SkipBlanks(line.substr(kLengthName.size()));
+  if (line.empty() || line.front() != ':') return -1;
+  line = SkipBlanks(line.substr(1));
+  if (line.empty() || !IsDigit(line.front())) return -1;
+  constexpr long long kMax = std::numeric_limits<long long>::max() / 10 - 9;
+  long long value = 0;
+  while (!line.empty() && IsDigit(line.front())) {
+    if (value < kMax) value = value * 10 + (line.front() - '0');
+    line.remove_prefix(1);
+  }
+  return SkipBlanks(line).empty() ? value : -1;
+}
+
+}  // namespace
+
+bool CompleteByContentLength(std::string_view held) {
+  const std::size_t end = held.find(kHeaderEnd);
+  if (end == std::string_view::npos) return false;
+  const std::size_t body = held.size() - (end + kHeaderEnd.size());
+  std::string_view headers = held.substr(0, end + 2);  // keeps the last CRLF
+  while (!headers.empty()) {
+    const std::size_t eol = headers.find("\r\n");
+    const long long length = ContentLengthOf(headers.substr(0, eol));
+    if (length >= 0) return static_cast<unsigned long long>(length) <= body;
+    headers.remove_prefix(eol + 2);
+  }
+  return false;
+}
+
+bool EndsWithClosingToken(std::string_view held) {
+  while (!held.empty() &&
+         (IsBlank(held.back()) || held.back() == '\r' || held.back() == '\n')) {
+    held.remove_suffix(1);
+  }
+  if (held.empty() || held.back() != ')') return false;
+  held.remove_suffix(1);
+  std::size_t digits = 0;
+  while (!held.empty() && IsDigit(held.back())) {
+    held.remove_suffix(1);
+    ++digits;
+  }
+  if (digits == 0) return false;
+  if (!held.empty() && held.back() == '-') held.remove_suffix(1);
+  return held.ends_with(kTokenStart);
+}
+
+}  // namespace hj5

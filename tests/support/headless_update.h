@@ -1,0 +1,46 @@
+#ifndef HJ5_TESTS_SUPPORT_HEADLESS_UPDATE_H_
+#define HJ5_TESTS_SUPPORT_HEADLESS_UPDATE_H_
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "device/device_session.h"
+#include "platform/asio_http_transport.h"
+#include "platform/clock.h"
+#include "platform/curl_ftp_client.h"
+#include "support/fake_form.h"
+#include "support/transcript.h"
+
+namespace hj5::test {
+
+// The real worker with the real transport and FTP client, against a device
+// on loopback, with a recording form in place of the window: the upload
+// runs on the worker's own thread. The transcript holds what the operator
+// would have seen.
+class HeadlessUpdate {
+ public:
+  HeadlessUpdate(Clock& clock, std::uint16_t http_port, std::uint16_t ftp_port,
+                 const std::string& local_path, const std::string& name);
+
+  // Runs one update to its end; returns the real time it took.
+  std::chrono::milliseconds Run(std::uint16_t limit_seconds = 20);
+
+  std::vector<std::string> Lines() const { return transcript_.Lines(); }
+  const std::string& LastStatus() const { return last_status_; }
+
+  DeviceSession session;
+  ChosenFile chosen;
+
+ private:
+  Clock& clock_;
+  Transcript transcript_;
+  FakeForm form_{transcript_};
+  AsioHttpTransport transport_;
+  CurlFtpClient ftp_;
+  std::string last_status_;
+};
+
+}  // namespace hj5::test
+
+#endif  // HJ5_TESTS_SUPPORT_HEADLESS_UPDATE_H_
