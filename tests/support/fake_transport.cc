@@ -4,13 +4,16 @@ namespace hj5::test {
 namespace {
 
 std::string Field(std::string_view body, std::string_view name) {
-  std::string key = "&" + std::string(name) + "=";
-  std::string text = "&" + std::string(body);
-  std::size_t at = text.find(key);
-  if (at == std::string::npos) return "";
-  std::size_t start = at + key.size();
-  std::size_t end = text.find('&', start);
-  return text.substr(start, end == std::string::npos ? end : end - start);
+  // Fields are "name=value" pieces joined by "&".
+  while (!body.empty()) {
+    std::string_view piece = body.substr(0, body.find('&'));
+    if (piece.size() > name.size() && piece.starts_with(name) &&
+        piece[name.size()] == '=')
+      return std::string(piece.substr(name.size() + 1));
+    if (piece.size() == body.size()) break;
+    body.remove_prefix(piece.size() + 1);
+  }
+  return "";
 }
 
 }  // namespace
