@@ -60,9 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   ReplyTransport transport(raw);
   DeviceSession session;
   const DeviceLink link{form, transport, session, 20};
-  const bool accepted = ReplyFailureText(ReplyCode(text.substr(
-                            0, HttpTransport::kReplyCapacity)))
-                            .empty();
+  const bool accepted =
+      ReplyFailureText(ReplyCode(text.substr(0, HttpTransport::kReplyCapacity)))
+          .empty();
   const int verdict = CommandExchange(link, "ID=a&PW=b", 1);
   Check(verdict == (accepted ? 0 : -1));
   Check(form.boxes == (accepted ? 0 : 1));

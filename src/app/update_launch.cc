@@ -18,8 +18,7 @@ bool HasControlByte(const std::string& text) {
 // A name that would reach outside the device's directory, or carries bytes
 // no device name has.
 bool IsUnsafeFileName(const std::string& name) {
-  return name.find_first_of("\\:") != std::string::npos ||
-         HasControlByte(name);
+  return name.find_first_of("\\:") != std::string::npos || HasControlByte(name);
 }
 
 // The leading decimal digits of `text`, as atoi reads them, low 16 bits kept.

@@ -41,9 +41,9 @@ bool ReadNumber(std::string_view text, int* value) {
 int SendCommand(const DeviceLink& link, std::string_view body,
                 std::string* reply) {
   const std::string request = ComposeRequest(body);
-  int code = link.transport.Exchange(link.session.address,
-                                     link.session.http_port, request, reply,
-                                     link.limit_seconds);
+  int code =
+      link.transport.Exchange(link.session.address, link.session.http_port,
+                              request, reply, link.limit_seconds);
   // The reply is used as text: it ends at its first NUL byte.
   std::size_t nul = reply->find('\0');
   if (nul != std::string::npos) reply->resize(nul);
@@ -82,8 +82,7 @@ std::string ReplyFailureText(int reply_code) {
   return reply_code >= 0 ? "" : "Script Returns Error!!";
 }
 
-int CommandExchange(const DeviceLink& link, std::string_view body,
-                    int report) {
+int CommandExchange(const DeviceLink& link, std::string_view body, int report) {
   std::string reply;
   int code = SendCommand(link, body, &reply);
   std::string failure;

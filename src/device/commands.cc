@@ -30,8 +30,8 @@ std::string CommandBody(Command command, const DeviceSession& session) {
     case Command::kFtpOff:
       return Body(session, "MODE=2&ACT=21&CODE=svr_ftp_port&DATA=0");
     case Command::kRestoreDeviceCode:
-      return Body(session, "MODE=2&ACT=21&CODE=user9&DATA=" +
-                               session.device_code);
+      return Body(session,
+                  "MODE=2&ACT=21&CODE=user9&DATA=" + session.device_code);
     case Command::kProbe:
       return "\r\n";
   }

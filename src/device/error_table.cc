@@ -4,16 +4,20 @@ namespace hj5 {
 namespace {
 
 constexpr ErrorRow kHttpRows[] = {
-    {-1, "Network Parameter Error"}, {-2, "Socket Error"},
-    {-3, "Connection Error"},        {-4, "Sending Error"},
-    {-5, "Communication Time-out"},  {-6, "Reception Error"},
-    {-7, "Response Error"},          {-8, "Memory Reserve Error"},
+    {-1, "Network Parameter Error"},
+    {-2, "Socket Error"},
+    {-3, "Connection Error"},
+    {-4, "Sending Error"},
+    {-5, "Communication Time-out"},
+    {-6, "Reception Error"},
+    {-7, "Response Error"},
+    {-8, "Memory Reserve Error"},
     {-10, "Internal Processing Error"},
 };
 
 constexpr ErrorRow kFtpRows[] = {
-    {-1, "Argument Error"},         {-2, "Connection Error"},
-    {-3, "Send File Error"},        {-4, "Server side File Error"},
+    {-1, "Argument Error"},          {-2, "Connection Error"},
+    {-3, "Send File Error"},         {-4, "Server side File Error"},
     {-5, "Character Convert Error"}, {-6, "Memory Reserve Error"},
 };
 

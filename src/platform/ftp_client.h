@@ -10,12 +10,12 @@ namespace hj5 {
 // client error table that the operator is shown.
 namespace ftp_code {
 inline constexpr int kOk = 0;
-inline constexpr int kArgument = -1;        // bad argument, unreadable file
-inline constexpr int kConnection = -2;      // no connection, login refused
-inline constexpr int kSendFile = -3;        // connection lost or stalled
-inline constexpr int kServerFile = -4;      // the server refused to store
-inline constexpr int kCharConvert = -5;     // a name cannot be converted
-inline constexpr int kMemoryReserve = -6;   // out of memory
+inline constexpr int kArgument = -1;       // bad argument, unreadable file
+inline constexpr int kConnection = -2;     // no connection, login refused
+inline constexpr int kSendFile = -3;       // connection lost or stalled
+inline constexpr int kServerFile = -4;     // the server refused to store
+inline constexpr int kCharConvert = -5;    // a name cannot be converted
+inline constexpr int kMemoryReserve = -6;  // out of memory
 }  // namespace ftp_code
 
 // One upload: log in to host:port as user and store local_path, unchanged

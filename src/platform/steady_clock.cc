@@ -14,8 +14,7 @@ std::int64_t SteadyClock::NowSeconds() {
   using std::chrono::duration_cast;
   using std::chrono::seconds;
   using std::chrono::steady_clock;
-  return duration_cast<seconds>(steady_clock::now().time_since_epoch())
-      .count();
+  return duration_cast<seconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void SteadyClock::Interrupt() {

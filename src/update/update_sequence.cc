@@ -24,12 +24,14 @@ int EarlyEnd(FormOps& form, const char* text) {
 int UpdateSequence(const UpdateContext& context) {
   FormOps& form = context.form;
   form.SetFieldText(FieldId::kStatus, "Processing(0)");
-  if (IdentityCheck(LinkOf(context)) != 0) return EarlyEnd(form, "Update Failure.");
+  if (IdentityCheck(LinkOf(context)) != 0)
+    return EarlyEnd(form, "Update Failure.");
   if (!RunStep(context, kStepPauseMs, "Processing(1)", Command::kFtpOn))
     return EarlyEnd(form, kUpdateError);
-  if (!RunStep(context, kStepPauseMs, "Processing(2)", Command::kMarkForUpdate) ||
+  if (!RunStep(context, kStepPauseMs, "Processing(2)",
+               Command::kMarkForUpdate) ||
       !RunStep(context, kStepPauseMs, "Restarting ....",
-            Command::kRestartDevice) ||
+               Command::kRestartDevice) ||
       RebootWait(context) == RebootOutcome::kTimedOut ||
       !RunStep(context, 0, "Processing(3)", Command::kModeOne)) {
     FinishSequence(context, /*failed=*/true);

@@ -115,8 +115,7 @@ XmlCheckResult CheckXmlFile(const std::string& path) {
       ::close(fd);
       return XmlCheckResult::kUnreadable;
     }
-    if (n == 0 || !scanner.Feed({buffer.data(), static_cast<size_t>(n)}))
-      break;
+    if (n == 0 || !scanner.Feed({buffer.data(), static_cast<size_t>(n)})) break;
   }
   ::close(fd);
   return scanner.Result();

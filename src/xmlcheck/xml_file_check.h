@@ -10,9 +10,9 @@ namespace hj5 {
 
 // What the check found.
 enum class XmlCheckResult {
-  kAccepted,     // the first non-blank line begins with "<?xml"
-  kRefused,      // it does not, or there is no such line
-  kUnreadable,   // cannot be opened or read, or is not a regular file
+  kAccepted,    // the first non-blank line begins with "<?xml"
+  kRefused,     // it does not, or there is no such line
+  kUnreadable,  // cannot be opened or read, or is not a regular file
 };
 
 // Reads the file as text (a CR before an LF is dropped, a Ctrl-Z byte ends

@@ -10,9 +10,9 @@
 namespace hj5 {
 namespace {
 
+using test::FakeReply;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using test::FakeReply;
 
 TEST(ReplyCodeTest, ReadsTheTokenThatClosesTheReply) {
   EXPECT_EQ(ReplyCode("HJ5_Ret(0)"), 0);

@@ -83,12 +83,12 @@ TEST(CommandsTest, RestoreUsesTheSessionsDeviceCode) {
 }
 
 TEST(CommandsTest, LongestBodyFitsTheDevicesLine) {
-  const DeviceSession session = Session(std::string(15, 'i'),
-                                        std::string(15, 'p'));
-  for (Command c : {Command::kQueryDevice, Command::kFtpOn,
-                    Command::kMarkForUpdate, Command::kRestartDevice,
-                    Command::kModeOne, Command::kFtpOff,
-                    Command::kRestoreDeviceCode}) {
+  const DeviceSession session =
+      Session(std::string(15, 'i'), std::string(15, 'p'));
+  for (Command c :
+       {Command::kQueryDevice, Command::kFtpOn, Command::kMarkForUpdate,
+        Command::kRestartDevice, Command::kModeOne, Command::kFtpOff,
+        Command::kRestoreDeviceCode}) {
     EXPECT_LE(CommandBody(c, session).size(), 127u);
   }
   EXPECT_EQ(CommandBody(Command::kFtpOn, session).size(), 77u);

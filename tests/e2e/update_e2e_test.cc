@@ -24,27 +24,33 @@ Lines Reported(const std::string& text) {
 
 Lines Join(std::initializer_list<Lines> parts) {
   Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  for (const Lines& part : parts)
+    all.insert(all.end(), part.begin(), part.end());
   return all;
 }
 
-const Lines kToRestart = {"status \"Processing(0)\"", "status \"Processing(1)\"",
+const Lines kToRestart = {"status \"Processing(0)\"",
+                          "status \"Processing(1)\"",
                           "status \"Processing(2)\"",
-                          "status \"Restarting ....\"", "timer start",
-                          "timer stop", "status \"Processing(3)\""};
+                          "status \"Restarting ....\"",
+                          "timer start",
+                          "timer stop",
+                          "status \"Processing(3)\""};
 
-const Lines kCompleted = Join(
-    {kToRestart,
-     {"status \"Processing(4)\"", "message 102 -> 0", "status \"Processing(6)\"",
-      "status \"Processing(7)\"", "status \"Restarting ....\"", "timer start",
-      "timer stop", "notice \"\"", "status \"Update completed.\"",
-      "box information \"Update completed.\"", "button 1009 enabled"}});
+const Lines kCompleted =
+    Join({kToRestart,
+          {"status \"Processing(4)\"", "message 102 -> 0",
+           "status \"Processing(6)\"", "status \"Processing(7)\"",
+           "status \"Restarting ....\"", "timer start", "timer stop",
+           "notice \"\"", "status \"Update completed.\"",
+           "box information \"Update completed.\"", "button 1009 enabled"}});
 
 class UpdateE2eTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Line ends of both kinds and NUL bytes must arrive unchanged.
-    content_ = std::string("<?xml version=\"1.0\"?>\r\n<a>\n\0\r\r\n</a>\n", 40);
+    content_ =
+        std::string("<?xml version=\"1.0\"?>\r\n<a>\n\0\r\r\n</a>\n", 40);
     path_ = "/tmp/hj5-e2e-" + std::to_string(::getpid()) + ".xml";
     std::ofstream(path_, std::ios::binary) << content_;
   }
@@ -86,8 +92,10 @@ TEST_F(UpdateE2eTest, ADeviceThatNeverComesBackIsReportedAndCanBeUpdatedLater) {
   // refused as well.
   const std::string refused = "Communication Error(Connection Error)";
   EXPECT_EQ(update.Lines(),
-            Join({kToRestart, Reported(refused),
-                  {"status \"Processing(6)\""}, Reported(refused),
+            Join({kToRestart,
+                  Reported(refused),
+                  {"status \"Processing(6)\""},
+                  Reported(refused),
                   Reported("Processing(6) Error."),
                   {"notice \"\"", "status \"" + kError + "\"",
                    "box warning \"" + kError + "\"", "button 1009 enabled"}}));

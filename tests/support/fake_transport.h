@@ -15,8 +15,8 @@ namespace hj5::test {
 
 // One scripted answer of the device.
 struct FakeReply {
-  int code = 0;           // the transport's result
-  std::string reply;      // the reply text when code is 0
+  int code = 0;              // the transport's result
+  std::string reply;         // the reply text when code is 0
   std::int64_t cost_ms = 0;  // virtual time the exchange takes
 };
 

@@ -24,8 +24,8 @@ HeadlessUpdate::HeadlessUpdate(Clock& clock, std::uint16_t http_port,
 std::chrono::milliseconds HeadlessUpdate::Run(std::uint16_t limit_seconds) {
   transcript_.Clear();
   auto start = std::chrono::steady_clock::now();
-  UpdateSequence(UpdateContext{form_, transport_, clock_, session,
-                               limit_seconds});
+  UpdateSequence(
+      UpdateContext{form_, transport_, clock_, session, limit_seconds});
   auto took = std::chrono::steady_clock::now() - start;
   last_status_ = form_.FieldText(FieldId::kStatus);
   return std::chrono::duration_cast<std::chrono::milliseconds>(took);

@@ -33,12 +33,14 @@ class FinishSequenceTest : public UpdateFixture {
   }
   Lines TimedOutWait() {
     Lines lines{"timer start"};
-    for (int k = 0; k < 21; ++k) lines.push_back(Send("Probe", 7000 + 3000 * k));
+    for (int k = 0; k < 21; ++k)
+      lines.push_back(Send("Probe", 7000 + 3000 * k));
     return Join({lines, {"timer stop"}, Reported("Reboot Time out.")});
   }
   Lines UsedUpWait() {
     Lines lines{"timer start"};
-    for (int k = 0; k < 60; ++k) lines.push_back(Send("Probe", 7000 + 1000 * k));
+    for (int k = 0; k < 60; ++k)
+      lines.push_back(Send("Probe", 7000 + 1000 * k));
     lines.push_back("timer stop");
     return lines;
   }
@@ -61,38 +63,38 @@ TEST_F(FinishSequenceTest, AnsweredAfterAFailureWarns) {
 
 TEST_F(FinishSequenceTest, TimedOutAfterACleanRunAsksForARestart) {
   NeverBack();
-  EXPECT_EQ(Finish(false),
-            Join({UpToRestart(), TimedOutWait(),
-                  {"notice \"\"", Status("Update completed."),
-                   Information("Please restart HJ-5."),
-                   "button 1009 enabled"}}));
+  EXPECT_EQ(Finish(false), Join({UpToRestart(),
+                                 TimedOutWait(),
+                                 {"notice \"\"", Status("Update completed."),
+                                  Information("Please restart HJ-5."),
+                                  "button 1009 enabled"}}));
 }
 
 TEST_F(FinishSequenceTest, TimedOutAfterAFailureIsNotASuccess) {
   NeverBack();
-  EXPECT_EQ(Finish(true),
-            Join({UpToRestart(), TimedOutWait(),
-                  {"notice \"\"", Status(kError), Warning(kError),
-                   Information("Please restart HJ-5."),
-                   "button 1009 enabled"}}));
+  EXPECT_EQ(Finish(true), Join({UpToRestart(),
+                                TimedOutWait(),
+                                {"notice \"\"", Status(kError), Warning(kError),
+                                 Information("Please restart HJ-5."),
+                                 "button 1009 enabled"}}));
 }
 
 TEST_F(FinishSequenceTest, PollsUsedUpTellTheOperatorWithoutATimeOutBox) {
   RefusesProbes();
-  EXPECT_EQ(Finish(false),
-            Join({UpToRestart(), UsedUpWait(),
-                  {"notice \"\"", Status("Update completed."),
-                   Information("Please restart HJ-5."),
-                   "button 1009 enabled"}}));
+  EXPECT_EQ(Finish(false), Join({UpToRestart(),
+                                 UsedUpWait(),
+                                 {"notice \"\"", Status("Update completed."),
+                                  Information("Please restart HJ-5."),
+                                  "button 1009 enabled"}}));
 }
 
 TEST_F(FinishSequenceTest, PollsUsedUpAfterAFailureWarns) {
   RefusesProbes();
-  EXPECT_EQ(Finish(true),
-            Join({UpToRestart(), UsedUpWait(),
-                  {"notice \"\"", Status(kError), Warning(kError),
-                   Information("Please restart HJ-5."),
-                   "button 1009 enabled"}}));
+  EXPECT_EQ(Finish(true), Join({UpToRestart(),
+                                UsedUpWait(),
+                                {"notice \"\"", Status(kError), Warning(kError),
+                                 Information("Please restart HJ-5."),
+                                 "button 1009 enabled"}}));
 }
 
 TEST_F(FinishSequenceTest, AFailingFtpOffShowsThreeBoxesAndStops) {
@@ -100,7 +102,8 @@ TEST_F(FinishSequenceTest, AFailingFtpOffShowsThreeBoxesAndStops) {
   EXPECT_EQ(Finish(false, -1),
             Join({{Status("Processing(6)"), Send("FtpOff", 0)},
                   Reported("Login Password Error!!"),
-                  Reported("Processing(6) Error."), FailureTail()}));
+                  Reported("Processing(6) Error."),
+                  FailureTail()}));
 }
 
 TEST_F(FinishSequenceTest, AFailingRestoreStopsBeforeTheRestart) {
@@ -109,7 +112,8 @@ TEST_F(FinishSequenceTest, AFailingRestoreStopsBeforeTheRestart) {
             Join({{Status("Processing(6)"), Send("FtpOff", 0),
                    Status("Processing(7)"), Send("RestoreDeviceCode", 1000)},
                   Reported("Script Error!!(sethjcparam)"),
-                  Reported("Processing(7) Error."), FailureTail()}));
+                  Reported("Processing(7) Error."),
+                  FailureTail()}));
 }
 
 TEST_F(FinishSequenceTest, AFailingRestartMakesNoWait) {

@@ -67,8 +67,7 @@ TEST_F(RebootWaitTest, TheTimeLimitIsTestedOnlyAfterAnUnansweredProbe) {
   // A probe that takes 70 s but is answered still ends the wait answered.
   transport_.Always("Probe", {0, "HJ5_Ret(0)", 70000});
   EXPECT_EQ(Wait(), RebootOutcome::kAnswered);
-  EXPECT_THAT(transcript_.Lines(),
-              Not(Contains(::testing::StartsWith("box"))));
+  EXPECT_THAT(transcript_.Lines(), Not(Contains(::testing::StartsWith("box"))));
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ using Lines = std::vector<std::string>;
 // Lines joined in order.
 inline Lines Join(std::initializer_list<Lines> parts) {
   Lines all;
-  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  for (const Lines& part : parts)
+    all.insert(all.end(), part.begin(), part.end());
   return all;
 }
 

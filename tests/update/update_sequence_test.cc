@@ -22,12 +22,11 @@ Lines AnsweredWait(std::int64_t restart_ms) {
 
 // The tail from FTP off to the final wait, every command answered.
 Lines Tail(std::int64_t start_ms) {
-  return Join({{Status("Processing(6)"), Send("FtpOff", start_ms),
-                Status("Processing(7)"),
-                Send("RestoreDeviceCode", start_ms + 1000),
-                Status("Restarting ...."),
-                Send("RestartDevice", start_ms + 2000)},
-               AnsweredWait(start_ms + 2000)});
+  return Join(
+      {{Status("Processing(6)"), Send("FtpOff", start_ms),
+        Status("Processing(7)"), Send("RestoreDeviceCode", start_ms + 1000),
+        Status("Restarting ...."), Send("RestartDevice", start_ms + 2000)},
+       AnsweredWait(start_ms + 2000)});
 }
 
 Lines Completed() {
@@ -49,15 +48,17 @@ class UpdateSequenceTest : public UpdateFixture {
 
   // A good run up to the upload, then the upload.
   Lines UpToUpload() {
-    return Join({UpToRestart(), AnsweredWait(3000),
+    return Join({UpToRestart(),
+                 AnsweredWait(3000),
                  {Status("Processing(3)"), Send("ModeOne", 8000),
                   Status("Processing(4)"), Upload()}});
   }
 };
 
 TEST_F(UpdateSequenceTest, ACompleteRunTakesSixteenSecondsOfWaits) {
-  EXPECT_EQ(Run(), Join({UpToUpload(), {"message 102 -> 0"}, Tail(9000),
-                         Completed()}));
+  EXPECT_EQ(
+      Run(),
+      Join({UpToUpload(), {"message 102 -> 0"}, Tail(9000), Completed()}));
   EXPECT_EQ(clock_.now_ms(), 16000);
   EXPECT_TRUE(form_.button_enabled);
 }
@@ -84,7 +85,8 @@ TEST_F(UpdateSequenceTest, AFailingUpdateMarkRunsTheTailWithoutRestart) {
   EXPECT_EQ(Run(), Join({{Status("Processing(0)"), Send("QueryDevice", 0),
                           Status("Processing(1)"), Send("FtpOn", 1000),
                           Status("Processing(2)"), Send("MarkForUpdate", 2000)},
-                         Reported("Script Error!!(sethjcparam)"), Tail(2000),
+                         Reported("Script Error!!(sethjcparam)"),
+                         Tail(2000),
                          Failed()}));
 }
 
@@ -96,10 +98,12 @@ TEST_F(UpdateSequenceTest, AFailingFirstRestartRunsTheTail) {
 
 TEST_F(UpdateSequenceTest, AFailingModeOneRunsTheTail) {
   transport_.Always("ModeOne", {http_code::kReception, ""});
-  EXPECT_EQ(Run(), Join({UpToRestart(), AnsweredWait(3000),
+  EXPECT_EQ(Run(), Join({UpToRestart(),
+                         AnsweredWait(3000),
                          {Status("Processing(3)"), Send("ModeOne", 8000)},
                          Reported("Communication Error(Reception Error)"),
-                         Tail(8000), Failed()}));
+                         Tail(8000),
+                         Failed()}));
 }
 
 TEST_F(UpdateSequenceTest, AFailedUploadIsNotReportedAsSuccess) {
@@ -107,7 +111,8 @@ TEST_F(UpdateSequenceTest, AFailedUploadIsNotReportedAsSuccess) {
   EXPECT_EQ(Run(), Join({UpToUpload(),
                          {Warning("Firm Sending Error(Server side File Error)"),
                           "message 102 -> -1"},
-                         Tail(9000), Failed()}));
+                         Tail(9000),
+                         Failed()}));
 }
 
 TEST_F(UpdateSequenceTest, AnUndeliveredUploadMessageIsAFailure) {
@@ -122,7 +127,8 @@ TEST_F(UpdateSequenceTest, ADeviceThatNeverComesBackTimesOutThenFailsTheTail) {
   transport_.Always("Probe", {http_code::kTimeout, "", 2000});
   transport_.Always("FtpOff", {http_code::kTimeout, "", 20000});
   Lines expected = Join({UpToRestart(), {"timer start"}});
-  for (int k = 0; k < 21; ++k) expected.push_back(Send("Probe", 8000 + 3000 * k));
+  for (int k = 0; k < 21; ++k)
+    expected.push_back(Send("Probe", 8000 + 3000 * k));
   expected = Join({expected,
                    {"timer stop"},
                    Reported("Reboot Time out."),
@@ -139,10 +145,11 @@ TEST_F(UpdateSequenceTest, ADeviceRefusingEveryProbeUsesUpThePollsAndGoesOn) {
   Lines lines = Run();
   // 60 polls a second apart, no sleep after the last, then step 3 at once.
   Lines expected = Join({UpToRestart(), {"timer start"}});
-  for (int k = 0; k < 60; ++k) expected.push_back(Send("Probe", 8000 + 1000 * k));
-  expected = Join({expected,
-                   {"timer stop", Status("Processing(3)"),
-                    Send("ModeOne", 67000)}});
+  for (int k = 0; k < 60; ++k)
+    expected.push_back(Send("Probe", 8000 + 1000 * k));
+  expected =
+      Join({expected,
+            {"timer stop", Status("Processing(3)"), Send("ModeOne", 67000)}});
   ASSERT_GE(lines.size(), expected.size());
   EXPECT_EQ(Lines(lines.begin(), lines.begin() + expected.size()), expected);
 }

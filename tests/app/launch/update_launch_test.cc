@@ -51,9 +51,8 @@ class UpdateLaunchTest : public ::testing::Test {
 
   Lines Click() {
     transcript_.Clear();
-    LaunchContext context{form_,    session_,           chosen_,
-                          running_, "/opt/hj5/bin",
-                          [this] { ++updates_run_; }};
+    LaunchContext context{form_,    session_,       chosen_,
+                          running_, "/opt/hj5/bin", [this] { ++updates_run_; }};
     LaunchUpdate(context);
     return transcript_.Lines();
   }
@@ -134,9 +133,8 @@ TEST_F(UpdateLaunchTest, AFileNameMustFitTheDevice) {
 }
 
 TEST_F(UpdateLaunchTest, ANameThatWouldLeaveTheDevicesDirectoryIsRefused) {
-  for (const std::string name :
-       {"..\\boot.xml", "C:evil.xml", "a:stream.xml", "tab\there.xml",
-        "new\nline.xml"}) {
+  for (const std::string name : {"..\\boot.xml", "C:evil.xml", "a:stream.xml",
+                                 "tab\there.xml", "new\nline.xml"}) {
     form_.chooser_answer = ChosenFile{Make("ok.xml", "<?xml"), name};
     EXPECT_EQ(Click(), After({Warning("File Name Error.")})) << name;
   }
@@ -157,15 +155,16 @@ TEST_F(UpdateLaunchTest, LoginIdAndPasswordMayHave15Bytes) {
     EXPECT_EQ(Click(), Started());
     running_ = false;
     form_.Type(field, std::string(16, 'x'));
-    EXPECT_EQ(Click(),
-              After({Warning(std::string("Too many characters in ") + label +
-                             ".")}));
+    EXPECT_EQ(
+        Click(),
+        After({Warning(std::string("Too many characters in ") + label + ".")}));
     // Eight two-byte characters are 16 bytes.
-    form_.Type(field, "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3"
-                      "\xBC\xC3\xBC");
-    EXPECT_EQ(Click(),
-              After({Warning(std::string("Too many characters in ") + label +
-                             ".")}));
+    form_.Type(field,
+               "\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3"
+               "\xBC\xC3\xBC");
+    EXPECT_EQ(
+        Click(),
+        After({Warning(std::string("Too many characters in ") + label + ".")}));
     form_.Type(field, "ok");
   }
 }
@@ -199,7 +198,7 @@ TEST_F(UpdateLaunchTest, EmptyFieldsPass) {
 
 TEST_F(UpdateLaunchTest, PortsAreReadFromTheirLeadingDigits) {
   const std::pair<const char*, int> cases[] = {
-      {"21", 21}, {"80x", 80}, {" 443", 443}, {"", 0},
+      {"21", 21}, {"80x", 80},   {" 443", 443}, {"", 0},
       {"abc", 0}, {"65557", 21}, {"-1", 65535}, {"99999999999", 59391},
   };
   for (const auto& [text, port] : cases) {
