@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace hj5 {
 namespace {
@@ -18,6 +21,27 @@ constexpr std::size_t kBufferBytes = 128 * 1024;
 bool IsBlank(unsigned char c) {
   return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' ||
          c == ' ';
+}
+
+// The first byte from `p` on that is not blank, or `end`.
+const char* SkipBlanks(const char* p, const char* end) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: blank are 9..13 (tab to CR) and space.
+  const __m128i nine = _mm_set1_epi8(9);
+  const __m128i four = _mm_set1_epi8(4);
+  const __m128i space = _mm_set1_epi8(' ');
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i t = _mm_sub_epi8(v, nine);
+    const __m128i in_range = _mm_cmpeq_epi8(_mm_min_epu8(t, four), t);
+    const __m128i blank = _mm_or_si128(in_range, _mm_cmpeq_epi8(v, space));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(blank));
+    if (mask != 0xFFFF) return p + __builtin_ctz(~mask);
+    p += 16;
+  }
+#endif
+  while (p < end && IsBlank(static_cast<unsigned char>(*p))) ++p;
+  return p;
 }
 
 // Follows the bytes of the file as text until the first five characters of
@@ -44,8 +68,7 @@ bool DeclarationScanner::Feed(std::string_view bytes) {
   const char* end = p + bytes.size();
   while (p < end && !done_) {
     if (!collecting_) {
-      // Fast path over blank lines.
-      while (p < end && IsBlank(static_cast<unsigned char>(*p))) ++p;
+      p = SkipBlanks(p, end);
       if (p == end) break;
       collecting_ = true;
     }
