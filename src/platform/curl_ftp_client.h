@@ -1,0 +1,73 @@
+#ifndef HJ5_PLATFORM_CURL_FTP_CLIENT_H_
+#define HJ5_PLATFORM_CURL_FTP_CLIENT_H_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/ftp_client.h"
+
+namespace hj5 {
+
+// The time limits of one upload. The defaults make a stalled server fail in
+// about 20 seconds; tests shorten them.
+struct CurlFtpLimits {
+  // Until the TCP connection of the control channel stands.
+  std::chrono::milliseconds connect_timeout{10000};
+  // For every reply of the server, including the one after the last byte
+  // (libcurl counts whole seconds; less than one second counts as one).
+  std::chrono::seconds server_response_timeout{15};
+  // The upload fails when it moves fewer than low_speed_limit bytes per
+  // second for low_speed_time.
+  long low_speed_limit = 1;
+  std::chrono::seconds low_speed_time{20};
+};
+
+// The FTP upload on libcurl: passive mode (EPSV, then PASV), binary, the
+// remote path sent to STOR unchanged (no CWD), credentials only in USER and
+// PASS.
+//
+// libcurl is initialised for the whole process by the first constructor
+// (std::call_once) and never cleaned up; construct the first client before
+// other threads start using libcurl.
+class CurlFtpClient final : public FtpClient {
+ public:
+  explicit CurlFtpClient(CurlFtpLimits limits = {});
+
+  // Stores upload.local_path under upload.remote_path on upload.host:port.
+  // Returns 0 when the server confirmed the store with 226 or 250, else:
+  //   -1  refused before any traffic: empty host, port 0, a byte below 0x20
+  //       or 0x7F in user or password, a byte below 0x20 in the remote path,
+  //       an empty remote path or one ending in "/", a local file that
+  //       cannot be opened for reading or is not a regular file;
+  //   -2 .. -6  as FtpResultCode below.
+  // Blocks the calling thread; the limits bound it.
+  int Send(const FtpUpload& upload) override;
+
+  // Makes the upload in progress return -3 within about a second, and every
+  // later Send() return -3 at once. Never blocks; callable from any thread.
+  void Cancel() override;
+
+ private:
+  // One transfer of the open file over a fresh easy handle.
+  int Upload(const FtpUpload& upload, std::FILE* file, std::int64_t size);
+
+  const CurlFtpLimits limits_;
+  std::atomic<bool> cancelled_{false};
+};
+
+// How far an upload came before it ended.
+enum class FtpPhase {
+  kSetup,     // connecting, logging in, preparing the data connection
+  kTransfer,  // STOR accepted: file data flows, or the final reply is due
+};
+
+// Turns libcurl's result into the client's code; one place for the whole
+// table, see the .cc. curl_code is a CURLcode, last_reply the last reply code
+// of the server (CURLINFO_RESPONSE_CODE, 0 when none came).
+int FtpResultCode(int curl_code, long last_reply, FtpPhase phase);
+
+}  // namespace hj5
+
+#endif  // HJ5_PLATFORM_CURL_FTP_CLIENT_H_
