@@ -55,23 +55,20 @@ void AppendCodePoint(unsigned cp, std::string& out) {
 
 // Reads the escape after a backslash at text[pos]; advances pos past it.
 bool ReadEscape(const std::string& text, std::size_t& pos, std::string& out) {
+  static const std::string kNames = "bfnrt";
+  static const std::string kBytes = "\b\f\n\r\t";
   if (pos >= text.size()) return false;
   char c = text[pos++];
-  switch (c) {
-    case 'b': out.push_back('\b'); return true;
-    case 'f': out.push_back('\f'); return true;
-    case 'n': out.push_back('\n'); return true;
-    case 'r': out.push_back('\r'); return true;
-    case 't': out.push_back('\t'); return true;
-    case 'u': {
-      if (pos + 4 > text.size()) return false;
-      unsigned cp = std::stoul(text.substr(pos, 4), nullptr, 16);
-      pos += 4;
-      AppendCodePoint(cp, out);
-      return true;
-    }
-    default: out.push_back(c); return true;  // '"', '\\', '/'
+  if (c == 'u') {
+    if (pos + 4 > text.size()) return false;
+    AppendCodePoint(std::stoul(text.substr(pos, 4), nullptr, 16), out);
+    pos += 4;
+    return true;
   }
+  std::size_t named = kNames.find(c);
+  out.push_back(named == std::string::npos ? c
+                                           : kBytes[named]);  // '"' '\\' '/'
+  return true;
 }
 
 // Parses the JSON string that starts at text[pos] (a quote); on success pos
@@ -144,8 +141,8 @@ std::string PercentEncode(const std::string& text) {
 bool SendAll(int fd, const std::string& data) {
   std::size_t sent = 0;
   while (sent < data.size()) {
-    ssize_t n = ::send(fd, data.data() + sent, data.size() - sent,
-                       MSG_NOSIGNAL);
+    ssize_t n =
+        ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) return false;
     sent += static_cast<std::size_t>(n);
   }
@@ -199,9 +196,16 @@ void EmulatorProcess::Start(const std::vector<std::string>& extra_args) {
     return;
   }
   root_ = dir;
-  std::vector<std::string> args = {kPython, HJ5_EMULATOR_PATH,
-                                   "--http-port", "0", "--ftp-port", "0",
-                                   "--control-port", "0", "--root", root_,
+  std::vector<std::string> args = {kPython,
+                                   HJ5_EMULATOR_PATH,
+                                   "--http-port",
+                                   "0",
+                                   "--ftp-port",
+                                   "0",
+                                   "--control-port",
+                                   "0",
+                                   "--root",
+                                   root_,
                                    "--exit-on-stdin-eof"};
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   std::vector<char*> argv;
@@ -223,8 +227,8 @@ void EmulatorProcess::Start(const std::vector<std::string>& extra_args) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  int rc = ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(),
-                         environ);
+  int rc =
+      ::posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);

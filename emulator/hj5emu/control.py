@@ -1,0 +1,157 @@
+"""The control endpoint: a small HTTP/JSON API on loopback for tests.
+
+  GET    /state             device state, ports, root, faults
+  GET    /params            all parameters
+  GET    /params/NAME       {"name": NAME, "value": VALUE}
+  PUT    /params/NAME       body = the new value, raw (POST works too)
+  GET    /faults            the faults in force
+  POST   /faults            one fault object or a list of them
+  DELETE /faults            removes every fault
+  GET    /records           {"http": [...], "ftp": [...], "events": [...]}
+  GET    /records/bodies    HTTP request bodies, in order (list of strings)
+  GET    /records/raw       whole HTTP requests, in order
+  GET    /records/ftp       FTP command lines, in order
+  DELETE /records           forgets all records, restarts the request count
+  POST   /restart           restarts the device now (also one that is stuck)
+"""
+
+import json
+import threading
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from .faults import FaultError, validate
+
+
+class _Server(ThreadingHTTPServer):
+    daemon_threads = True
+    block_on_close = False
+
+
+class Control:
+    def __init__(self, port, emulator):
+        self.emulator = emulator
+        handler = type("ControlHandler", (_Handler,), {"emulator": emulator})
+        self._server = _Server(("127.0.0.1", port), handler)
+        self.port = self._server.server_address[1]
+        self._thread = None
+
+    def start(self):
+        self._thread = threading.Thread(
+            target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
+            name="control", daemon=True)
+        self._thread.start()
+
+    def stop(self):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+class _Handler(BaseHTTPRequestHandler):
+    emulator = None
+    server_version = "hj5-emulator-control"
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self._dispatch("GET")
+
+    def do_POST(self):
+        self._dispatch("POST")
+
+    def do_PUT(self):
+        self._dispatch("PUT")
+
+    def do_DELETE(self):
+        self._dispatch("DELETE")
+
+    def _body(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def _reply(self, status, obj):
+        data = (json.dumps(obj) + "\n").encode("ascii")
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def _dispatch(self, method):
+        path = urllib.parse.urlsplit(self.path).path.rstrip("/") or "/"
+        parts = [urllib.parse.unquote(p, encoding="latin-1")
+                 for p in path.strip("/").split("/")]
+        try:
+            status, obj = self._route(method, parts)
+        except FaultError as err:
+            status, obj = 400, {"error": str(err)}
+        except ValueError as err:
+            status, obj = 400, {"error": "bad JSON: %s" % err}
+        self._reply(status, obj)
+
+    def _route(self, method, parts):
+        emu = self.emulator
+        head, rest = parts[0], parts[1:]
+        if head == "state" and method == "GET" and not rest:
+            return 200, emu.state()
+        if head == "params":
+            return self._params(method, rest)
+        if head == "faults" and not rest:
+            return self._faults(method)
+        if head == "records":
+            return self._records(method, rest)
+        if head == "restart" and method == "POST" and not rest:
+            emu.device.restart()
+            return 200, {"ok": True}
+        return 404, {"error": "no such resource"}
+
+    def _params(self, method, rest):
+        device = self.emulator.device
+        if not rest and method == "GET":
+            return 200, device.all_params()
+        if len(rest) != 1:
+            return 404, {"error": "no such resource"}
+        name = rest[0]
+        if method == "GET":
+            value = device.get_param(name)
+            if value is None:
+                return 404, {"error": "no parameter %r" % name}
+            return 200, {"name": name, "value": value}
+        if method in ("PUT", "POST"):
+            device.set_param(name, self._body().decode("latin-1"))
+            return 200, {"name": name, "value": device.get_param(name)}
+        return 405, {"error": "method not allowed"}
+
+    def _faults(self, method):
+        emu = self.emulator
+        if method == "GET":
+            return 200, emu.faults.describe()
+        if method == "POST":
+            desc = json.loads(self._body().decode("utf-8"))
+            descs = desc if isinstance(desc, list) else [desc]
+            for one in descs:
+                validate(one)
+            ids = [emu.add_fault(one) for one in descs]
+            return 200, {"ids": ids}
+        if method == "DELETE":
+            emu.clear_faults()
+            return 200, {"ok": True}
+        return 405, {"error": "method not allowed"}
+
+    def _records(self, method, rest):
+        records = self.emulator.records
+        if method == "DELETE" and not rest:
+            records.clear()
+            return 200, {"ok": True}
+        if method != "GET":
+            return 405, {"error": "method not allowed"}
+        if not rest:
+            return 200, records.snapshot()
+        views = {"bodies": lambda: records.http_field("body"),
+                 "raw": lambda: records.http_field("raw"),
+                 "ftp": records.ftp_lines}
+        if len(rest) == 1 and rest[0] in views:
+            return 200, views[rest[0]]()
+        return 404, {"error": "no such resource"}

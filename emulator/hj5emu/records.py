@@ -1,0 +1,78 @@
+"""What the device received: HTTP requests, FTP commands and device events.
+
+Every text in a record is the raw bytes received, each byte mapped to the
+code point of the same value (latin-1), so JSON carries them unchanged.
+Timestamps are time.monotonic() seconds (CLOCK_MONOTONIC on Linux).
+"""
+
+import json
+import threading
+import time
+
+
+def text_of(data):
+    """Bytes as a str with one code point per byte."""
+    return data.decode("latin-1")
+
+
+class Records:
+    """Thread-safe store of records, optionally mirrored to a JSON-lines
+    file."""
+
+    def __init__(self, path=None):
+        self._lock = threading.Lock()
+        self._http = []
+        self._ftp = []
+        self._events = []
+        self._http_seq = 0
+        self._file = open(path, "w", encoding="utf-8") if path else None
+
+    def next_http_seq(self):
+        """Numbers HTTP requests 1, 2, ... since start or the last clear."""
+        with self._lock:
+            self._http_seq += 1
+            return self._http_seq
+
+    def add_http(self, record):
+        self._add(self._http, dict(record, kind="http"))
+
+    def add_ftp(self, session, line):
+        self._add(self._ftp, {"kind": "ftp", "session": session, "line": line})
+
+    def add_event(self, event, **details):
+        self._add(self._events, dict(details, kind="event", event=event))
+
+    def _add(self, target, record):
+        record.setdefault("t", time.monotonic())
+        with self._lock:
+            target.append(record)
+            if self._file:
+                self._file.write(json.dumps(record) + "\n")
+                self._file.flush()
+
+    def clear(self):
+        """Forgets everything and restarts the HTTP request count at 1."""
+        with self._lock:
+            self._http.clear()
+            self._ftp.clear()
+            self._events.clear()
+            self._http_seq = 0
+
+    def snapshot(self):
+        with self._lock:
+            return {"http": list(self._http), "ftp": list(self._ftp),
+                            "events": list(self._events)}
+
+    def http_field(self, name):
+        with self._lock:
+            return [r[name] for r in self._http]
+
+    def ftp_lines(self):
+        with self._lock:
+            return [r["line"] for r in self._ftp]
+
+    def close(self):
+        with self._lock:
+            if self._file:
+                self._file.close()
+                self._file = None
