@@ -1,0 +1,21 @@
+#include "app/update_app.h"
+
+#include "app/form_art.h"
+#include "app/update_form.h"
+
+namespace hj5 {
+
+UpdateApp::UpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setOrganizationName(QStringLiteral("QUORVEL CORPORATION"));
+  setApplicationName(QStringLiteral("hj5-xml-update"));
+  setDesktopFileName(QStringLiteral("hj5-xml-update"));
+  setWindowIcon(ToolIcon());
+}
+
+int UpdateApp::Run() {
+  UpdateForm form;
+  form.exec();  // its result is not used
+  return 0;
+}
+
+}  // namespace hj5

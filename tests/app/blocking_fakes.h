@@ -1,0 +1,132 @@
+#ifndef HJ5_TESTS_APP_BLOCKING_FAKES_H_
+#define HJ5_TESTS_APP_BLOCKING_FAKES_H_
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/ftp_client.h"
+#include "platform/http_transport.h"
+
+namespace hj5::test {
+
+// Ends a wait when Stop() is called; every later wait returns at once.
+class StopLatch {
+ public:
+  // Waits until Stop() (or `limit` as a guard against a hung test); true
+  // when stopped.
+  bool Wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return stopped_; });
+  }
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool stopped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stopped_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopped_ = false;
+};
+
+// A clock whose every sleep lasts until Interrupt().
+class BlockingClock final : public Clock {
+ public:
+  void SleepMs(std::uint32_t) override {
+    ++sleeps;
+    latch_.Wait();
+  }
+  std::int64_t NowSeconds() override {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void Interrupt() override { latch_.Stop(); }
+  bool interrupted() { return latch_.stopped(); }
+
+  std::atomic<int> sleeps{0};
+
+ private:
+  StopLatch latch_;
+};
+
+// A device channel for the form's tests. kHold keeps every exchange until
+// Cancel() and then gives kTimeout; kFail answers every exchange with
+// kConnection at once; kAnswer answers every command with success, as a
+// device with the code "HJ5M" would.
+class BlockingTransport final : public HttpTransport {
+ public:
+  enum class Mode { kHold, kFail, kAnswer };
+
+  explicit BlockingTransport(Mode mode) : mode_(mode) {}
+
+  int Exchange(const std::string& address, std::uint16_t, std::string_view,
+               std::string* reply, std::uint16_t) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      addresses_.push_back(address);
+    }
+    ++exchanges;
+    reply->clear();
+    if (latch_.stopped()) return http_code::kTimeout;
+    switch (mode_) {
+      case Mode::kHold:
+        latch_.Wait();
+        return http_code::kTimeout;
+      case Mode::kFail:
+        return http_code::kConnection;
+      case Mode::kAnswer:
+        *reply = "HTTP/1.1 200 OK\r\n\r\nuser9=HJ5M\r\nHJ5_Ret(0)";
+        return http_code::kOk;
+    }
+    return http_code::kConnection;
+  }
+  void Cancel() override { latch_.Stop(); }
+  bool cancelled() { return latch_.stopped(); }
+  std::vector<std::string> addresses() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return addresses_;
+  }
+
+  std::atomic<int> exchanges{0};
+
+ private:
+  const Mode mode_;
+  StopLatch latch_;
+  std::mutex mutex_;
+  std::vector<std::string> addresses_;
+};
+
+// An FTP client that stores nothing and says so.
+class IdleFtpClient final : public FtpClient {
+ public:
+  int Send(const FtpUpload&) override {
+    ++sends;
+    return cancelled_ ? ftp_code::kSendFile : ftp_code::kOk;
+  }
+  void Cancel() override { cancelled_ = true; }
+  bool cancelled() const { return cancelled_; }
+
+  std::atomic<int> sends{0};
+
+ private:
+  std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace hj5::test
+
+#endif  // HJ5_TESTS_APP_BLOCKING_FAKES_H_
