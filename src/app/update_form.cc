@@ -208,6 +208,12 @@ UpdateForm::UpdateForm(std::shared_ptr<void> owned,
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowIcon(ToolIcon());
+  // Where the form's font is missing, a sans serif of Arial's metrics stands
+  // in before the toolkit's general fallback.
+  QFont::insertSubstitutions(QString::fromLatin1(kFormFontFamily),
+                             {QStringLiteral("Microsoft Sans Serif"),
+                              QStringLiteral("Liberation Sans"),
+                              QStringLiteral("Arimo")});
   setFont(QFont(QString::fromLatin1(kFormFontFamily), kFormFontPoints));
   BuildControls();
   ApplyDefaults();
