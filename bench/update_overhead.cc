@@ -17,7 +17,7 @@
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-  hj5::test::EmulatorProcess device({"--reboot-seconds", "0.1"});
+  hj5::test::EmulatorProcess device({"--reboot-seconds", "0"});
   if (!device.ok()) {
     std::fprintf(stderr, "emulator: %s\n", device.error().c_str());
     return 1;

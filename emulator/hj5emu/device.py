@@ -200,14 +200,18 @@ class Device:
             self.up = False
             self.stuck = self.faults.restart_sticks()
             self._cancel_timer()
-            if not self.stuck:
-                self._timer = threading.Timer(self.reboot_seconds, self.boot)
-                self._timer.daemon = True
-                self._timer.start()
             count, stuck = self.restart_count, self.stuck
         self.records.add_event("down", restart_count=count, stuck=stuck)
         if self.hooks:
             self.hooks.go_down(exempt)
+        # The boot timer starts once the device is fully down, so that even a
+        # very short reboot cannot end before going down has.
+        with self._lock:
+            if self._closed or self.stuck or self.restart_count != count:
+                return
+            self._timer = threading.Timer(self.reboot_seconds, self.boot)
+            self._timer.daemon = True
+            self._timer.start()
 
     def boot(self):
         """Comes back: the FTP server first, then the HTTP side."""

@@ -153,8 +153,13 @@ class HttpSide:
             self._set_listening(False)
 
     def boot(self):
-        self._kill_all(None)
+        """Listens again first, then drops what was held while down, so that
+        a client reconnecting at once is not refused."""
+        with self._cond:
+            held = list(self._conns)
         self._set_listening(True)
+        for conn in held:
+            conn.kill()
 
     # --- listening socket, owned by the accept thread ---------------------
 
