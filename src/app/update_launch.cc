@@ -15,6 +15,12 @@ bool HasControlByte(const std::string& text) {
   return false;
 }
 
+// A control byte or DEL: nothing an operator types into a credential, and
+// nothing the device's FTP server may see.
+bool HasCredentialControlByte(const std::string& text) {
+  return HasControlByte(text) || text.find('\x7f') != std::string::npos;
+}
+
 // A name that would reach outside the device's directory, or carries bytes
 // no device name has.
 bool IsUnsafeFileName(const std::string& name) {
@@ -45,7 +51,7 @@ bool TakeCredential(FormOps& form, FieldId field, const char* label,
                  std::string("Too many characters in ") + label + ".");
     return false;
   }
-  if (HasControlByte(text)) {
+  if (HasCredentialControlByte(text)) {
     form.ShowBox(BoxKind::kWarning,
                  std::string("Invalid character in ") + label + ".");
     return false;

@@ -175,6 +175,8 @@ TEST_F(UpdateLaunchTest, ControlBytesInCredentialsAreRefused) {
   form_.Type(FieldId::kLoginId, "admin");
   form_.Type(FieldId::kPassword, std::string("p\0w", 3));
   EXPECT_EQ(Click(), After({Warning("Invalid character in Password.")}));
+  form_.Type(FieldId::kPassword, "p\x7fw");
+  EXPECT_EQ(Click(), After({Warning("Invalid character in Password.")}));
   EXPECT_FALSE(running_);
 }
 
