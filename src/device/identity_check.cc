@@ -6,18 +6,10 @@
 namespace hj5 {
 namespace {
 
-// The codes the identity check judges itself; every other code goes on to
-// the search for the device code.
-const char* IdentityFailureText(int reply_code) {
-  switch (reply_code) {
-    case -2:
-      return "Login ID Error!!";
-    case -3:
-      return "Login Password Error!!";
-    case -4:
-      return "Script Error!!(gethjcparam)";
-  }
-  return nullptr;
+// The identity check judges only the login and read failures itself; every
+// other code goes on to the search for the device code.
+bool IsIdentityFailure(int reply_code) {
+  return reply_code == -2 || reply_code == -3 || reply_code == -4;
 }
 
 bool Contains(const std::string& text, const std::string& word) {
@@ -34,8 +26,9 @@ int IdentityCheck(const DeviceLink& link) {
     ReportError(link.form, CommunicationErrorText(code));
     return -1;
   }
-  if (const char* failure = IdentityFailureText(ReplyCode(reply))) {
-    ReportError(link.form, failure);
+  const int reply_code = ReplyCode(reply);
+  if (IsIdentityFailure(reply_code)) {
+    ReportError(link.form, ReplyFailureText(reply_code));
     return -1;
   }
   if (Contains(reply, link.session.device_code) || Contains(reply, "UPDATE"))
