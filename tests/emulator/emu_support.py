@@ -9,6 +9,7 @@ import select
 import socket
 import subprocess
 import time
+import unittest
 
 PYTHON = "/usr/bin/python3"
 EMULATOR = os.environ.get("HJ5_EMULATOR") or os.path.join(
@@ -219,3 +220,20 @@ def refused(port):
             return False
     except ConnectionRefusedError:
         return True
+
+
+class SharedEmulatorTest(unittest.TestCase):
+    """One emulator for every test of a class, reset before each test."""
+
+    EMULATOR_ARGS = ()
+
+    @classmethod
+    def setUpClass(cls):
+        cls.emu = Emulator(*cls.EMULATOR_ARGS)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.emu.stop()
+
+    def setUp(self):
+        self.emu.reset()

@@ -7,18 +7,7 @@ import unittest
 import emu_support as es
 
 
-class CommandsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.emu = es.Emulator()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.emu.stop()
-
-    def setUp(self):
-        self.emu.reset()
-
+class CommandsTest(es.SharedEmulatorTest):
     def test_query_lists_parameters_with_the_token_last(self):
         reply = self.emu.command(es.QUERY)
         self.assertEqual(reply.status, "HTTP/1.1 200 OK")

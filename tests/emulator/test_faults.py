@@ -7,17 +7,9 @@ import unittest
 import emu_support as es
 
 
-class FaultsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.emu = es.Emulator()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.emu.stop()
-
+class FaultsTest(es.SharedEmulatorTest):
     def setUp(self):
-        self.emu.reset()
+        super().setUp()
         self.emu.set_param("svr_ftp_port", "0")
 
     def exchange_until_close(self, data, timeout=5.0):

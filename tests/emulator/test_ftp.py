@@ -21,17 +21,11 @@ def firmware_bytes(size, seed=5):
     return bytes(data)
 
 
-class FtpTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.emu = es.Emulator("--ftp-on")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.emu.stop()
+class FtpTest(es.SharedEmulatorTest):
+    EMULATOR_ARGS = ("--ftp-on",)
 
     def setUp(self):
-        self.emu.reset()
+        super().setUp()
         for name in os.listdir(os.path.join(self.emu.root, "www")):
             os.remove(os.path.join(self.emu.root, "www", name))
 
