@@ -23,9 +23,12 @@
 #include "device/command_exchange.h"
 #include "device/commands.h"
 #include "device/device_session.h"
+#include "device/reply_token.h"
 #include "platform/asio_http_transport.h"
 #include "platform/http_reply_framing.h"
+#include "platform/steady_clock.h"
 #include "support/fake_form.h"
+#include "support/fake_ftp_client.h"
 #include "support/transcript.h"
 
 namespace hj5 {
@@ -131,13 +134,19 @@ void RoundTrip(benchmark::State& state, bool keep_alive) {
   if (device.port() == 0) return state.SkipWithError("no loopback listener");
   test::Transcript transcript;
   test::FakeForm form(transcript);
-  AsioHttpTransport transport;
+  AsioHttpTransport transport(
+      AsioHttpTransportOptions{.reply_closed = EndsWithClosingToken});
   DeviceSession session;
   session.address = "127.0.0.1";
   session.http_port = device.port();
   session.login_id = "admin";
   session.password = "secret";
-  const DeviceLink link{form, transport, session, 5};
+  test::FakeFtpClient ftp(transcript);
+  SteadyClock clock;
+  const Platform platform{transport, ftp, clock, 5};
+  ChosenFile chosen;
+  CauseLog causes;
+  const UpdateContext link{form, platform, session, chosen, causes};
   const std::string body = CommandBody(Command::kQueryDevice, session);
 
   std::vector<double> micros;

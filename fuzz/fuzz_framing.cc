@@ -1,4 +1,5 @@
-// Feeds arbitrary server bytes to the reply framing, whole and in every
+// Feeds arbitrary server bytes to the reply framing (Content-Length, and
+// the device's closing token the transport is given), whole and in every
 // prefix a reader could hold, and checks what it decides against plain
 // readings of the rules.
 #include <cstddef>
@@ -6,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "device/reply_token.h"
 #include "platform/http_reply_framing.h"
 
 namespace {
@@ -34,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   if (hj5::EndsWithClosingToken(held)) {
     Check(held.find("HJ5_Ret(") != std::string_view::npos);
     Check(held.find(')') != std::string_view::npos);
+    // Line ends after the token keep it closing; anything else does not.
+    const std::string more(held);
+    Check(hj5::EndsWithClosingToken(more + " \r\n"));
+    Check(!hj5::EndsWithClosingToken(more + "x"));
   }
   if (hj5::CompleteByContentLength(held)) {
     Check(held.find("\r\n\r\n") != std::string_view::npos);

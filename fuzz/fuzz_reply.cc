@@ -25,7 +25,7 @@ class NullForm final : public FormOps {
   std::optional<ChosenFile> ChooseFile(const FileChooserRequest&) override {
     return std::nullopt;
   }
-  bool StartWorker(std::function<void()>) override { return false; }
+  void Interrupt() override {}
   int boxes = 0;
 };
 
@@ -38,9 +38,24 @@ class ReplyTransport final : public HttpTransport {
     return 0;
   }
   void Cancel() override {}
+  std::string LastCause() const override { return {}; }
 
  private:
   std::string reply_;
+};
+
+class NullFtp final : public FtpClient {
+ public:
+  int Send(const FtpUpload&) override { return ftp_code::kConnection; }
+  void Cancel() override {}
+  std::string LastCause() const override { return {}; }
+};
+
+class NullClock final : public Clock {
+ public:
+  void SleepMs(std::uint32_t) override {}
+  std::int64_t NowSeconds() override { return 0; }
+  void Interrupt() override {}
 };
 
 void Check(bool condition) {
@@ -59,7 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   NullForm form;
   ReplyTransport transport(raw);
   DeviceSession session;
-  const DeviceLink link{form, transport, session, 20};
+  NullFtp ftp;
+  NullClock clock;
+  const Platform platform{transport, ftp, clock, 20};
+  const ChosenFile chosen;
+  CauseLog causes;
+  const UpdateContext link{form, platform, session, chosen, causes};
   const bool accepted =
       ReplyFailureText(ReplyCode(text.substr(0, HttpTransport::kReplyCapacity)))
           .empty();

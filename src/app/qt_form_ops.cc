@@ -78,12 +78,18 @@ bool QtFormOps::closing() const {
   return gate_->closing;
 }
 
-void QtFormOps::BeginClosing() {
+void QtFormOps::Interrupt() {
   {
     std::lock_guard<std::mutex> lock(gate_->mutex);
     gate_->closing = true;
   }
   gate_->changed.notify_all();
+  if (OnUiThread()) {
+    ui_ops_.Interrupt();
+  } else {
+    QMetaObject::invokeMethod(
+        &ui_object_, [this] { ui_ops_.Interrupt(); }, Qt::QueuedConnection);
+  }
 }
 
 bool QtFormOps::RunOnUiThread(const std::function<void()>& work) {
@@ -139,11 +145,6 @@ std::optional<ChosenFile> QtFormOps::ChooseFile(
   std::optional<ChosenFile> chosen = ui_ops_.ChooseFile(request);
   if (closing()) return std::nullopt;
   return chosen;
-}
-
-bool QtFormOps::StartWorker(std::function<void()> procedure) {
-  if (!OnUiThread() || closing()) return false;
-  return ui_ops_.StartWorker(std::move(procedure));
 }
 
 }  // namespace hj5

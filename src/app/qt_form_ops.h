@@ -20,18 +20,18 @@ namespace hj5 {
 // to the UI thread and waits until it has been carried out there.
 //
 // The wait is a condition variable of our own rather than a blocking queued
-// connection, so that BeginClosing() can release a worker whose call has not
+// connection, so that Interrupt() can release a worker whose call has not
 // been carried out yet: the close never depends on the UI thread reaching the
-// posted call, and ThreadSanitizer sees the hand-over.
+// posted call, and ThreadSanitizer sees the hand-over. The update runner
+// joins its worker before the form goes, so no caller outlives the form.
 //
-// Once BeginClosing() has been called every operation returns at once without
+// Once Interrupt() has been called every operation returns at once without
 // touching a widget, and every result reads as a failure: FieldText() "",
-// SendFirmwareMessage() -1, ChooseFile() nullopt, StartWorker() false.
+// SendFirmwareMessage() -1, ChooseFile() nullopt.
 class QtFormOps : public FormOps {
  public:
-  // `ui_object` must outlive every call posted to it, or BeginClosing() must
-  // have been called before it is destroyed (posted calls to a destroyed
-  // object are dropped by Qt, and the waiting caller is released).
+  // `ui_object` and `ui_ops` must outlive every caller. A call posted to
+  // `ui_object` and still queued when it is destroyed is dropped by Qt.
   QtFormOps(QObject& ui_object, FormOps& ui_ops);
 
   void ShowBox(BoxKind kind, const std::string& text) override;
@@ -43,13 +43,13 @@ class QtFormOps : public FormOps {
   int SendFirmwareMessage() override;
   std::optional<ChosenFile> ChooseFile(
       const FileChooserRequest& request) override;
-  bool StartWorker(std::function<void()> procedure) override;
 
-  // Sets the stop flag and releases every caller waiting for the UI thread.
-  // Any thread; never blocks on the UI thread. Cannot be undone.
-  void BeginClosing();
+  // Sets the stop flag, releases every caller waiting for the UI thread and
+  // interrupts the form's own waits (its open boxes and chooser, on the UI
+  // thread). Any thread; never blocks on the UI thread. Cannot be undone.
+  void Interrupt() override;
 
-  // True once BeginClosing() has been called. Any thread.
+  // True once Interrupt() has been called. Any thread.
   bool closing() const;
 
   // True on the thread that owns `ui_object`.

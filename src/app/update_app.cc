@@ -1,6 +1,7 @@
 #include "app/update_app.h"
 
 #include "app/form_art.h"
+#include "app/product_platform.h"
 #include "app/update_form.h"
 
 namespace hj5 {
@@ -13,7 +14,8 @@ UpdateApp::UpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int UpdateApp::Run() {
-  UpdateForm form;
+  const ProductPlatform adapters;  // outlives the form and its runner
+  UpdateForm form(adapters.platform());
   form.exec();  // its result is not used
   return 0;
 }

@@ -12,118 +12,24 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRect>
 #include <QValidator>
-#include <atomic>
+#include <algorithm>
 #include <climits>
-#include <system_error>
-#include <utility>
 
 #include "app/form_art.h"
-#include "app/lazy_ftp_client.h"
-#include "app/qt_form_ops.h"
 #include "app/update_launch.h"
 #include "device/report.h"
-#include "platform/asio_http_transport.h"
-#include "platform/steady_clock.h"
-#include "update/firmware_send.h"
-#include "update/update_sequence.h"
 
 namespace hj5 {
-
-// Everything a worker touches. The worker holds it too, so that a worker a
-// close had to leave behind never reaches freed memory: once the form is
-// closing every operation of `ops` returns at once without touching a widget.
-struct UpdateForm::Shared {
-  Shared(std::shared_ptr<void> owned_platform, const FormPlatform& platform,
-         UpdateForm& form)
-      : owned(std::move(owned_platform)),
-        platform(platform),
-        ops(form, static_cast<FormOps&>(form)) {}
-
-  std::shared_ptr<void> owned;  // the product's adapters
-  FormPlatform platform;
-  QtFormOps ops;
-  DeviceSession session;
-  ChosenFile chosen;
-  std::atomic<bool> running{false};
-  std::atomic<bool> worker_ended{true};
-};
-
-// The product's adapters. The FTP client is loaded on the first upload,
-// from the installed module next to the program or from the build tree.
-class UpdateForm::RealPlatform {
- public:
-  RealPlatform()
-      : ftp_({QFile::encodeName(QCoreApplication::applicationDirPath() +
-                                QStringLiteral("/../" HJ5_FTP_MODULE_INSTALLED))
-                  .toStdString(),
-              HJ5_FTP_MODULE_BUILT}) {}
-
-  FormPlatform platform() { return FormPlatform{transport_, ftp_, clock_}; }
-
- private:
-  AsioHttpTransport transport_;
-  LazyFtpClient ftp_;
-  SteadyClock clock_;
-};
-
 namespace {
 
 constexpr char kBoxCaption[] = "XML File Update";
 constexpr char kFormTitle[] = "HJ-5 XML File Update";
 constexpr char kFormFontFamily[] = "MS Sans Serif";
 constexpr int kFormFontPoints = 9;
-constexpr int kFormWidthUnits = 185;
-constexpr int kFormHeightUnits = 125;
 constexpr int kRestartPeriodMs = 1000;
-constexpr int kNoId = -1;
 // A private-network address; the operator types the device's own.
 constexpr char kDefaultAddress[] = "192.168.0.100";
-
-enum class Kind { kLabel, kEdit, kButton, kLogo };
-enum Flag : unsigned {
-  kHidden = 1u << 0,
-  kReadOnly = 1u << 1,
-  kNoBorder = 1u << 2,
-  kDigitsOnly = 1u << 3,
-  kDefaultButton = 1u << 4,
-};
-
-struct ControlRow {
-  Kind kind;
-  int id;
-  const char* name;  // for controls without an id
-  const char* text;
-  int x, y, width, height;  // dialog units
-  unsigned flags;
-};
-
-// The form's controls in tab order.
-// clang-format off
-constexpr ControlRow kControls[] = {
-    {Kind::kLabel, kNoId, "labelAddress", "Address", 7, 11, 31, 8, 0},
-    {Kind::kLabel, kNoId, "labelLoginId", "Login ID", 7, 25, 31, 8, 0},
-    {Kind::kLabel, kNoId, "labelPassword", "Password", 7, 42, 31, 8, 0},
-    {Kind::kLabel, kNoId, "labelPortNo", "Port No.", 7, 58, 31, 8, kHidden},
-    {Kind::kLabel, kNoId, "labelHttp", "HTTP", 43, 57, 19, 8, kHidden},
-    {Kind::kLabel, kNoId, "labelFtp", "FTP", 46, 61, 15, 8, kHidden},
-    {Kind::kEdit, 1000, nullptr, "", 39, 7, 66, 12, 0},
-    {Kind::kEdit, 1001, nullptr, "", 39, 23, 66, 12, 0},
-    {Kind::kEdit, 1002, nullptr, "", 39, 39, 66, 12, 0},
-    {Kind::kEdit, 1007, nullptr, "", 96, 59, 41, 12, kDigitsOnly | kHidden},
-    {Kind::kEdit, 1006, nullptr, "", 64, 61, 41, 12,
-     kDigitsOnly | kReadOnly | kHidden},
-    {Kind::kEdit, 1004, nullptr, "", 7, 65, 170, 12, kReadOnly | kNoBorder},
-    {Kind::kEdit, 1003, nullptr, "", 7, 78, 170, 12, kReadOnly},
-    {Kind::kButton, 1, nullptr, "Close", 127, 103, 50, 15, kDefaultButton},
-    {Kind::kLogo, kNoId, "logo", "", 6, 108, 23, 10, 0},
-    {Kind::kLabel, kNoId, "labelMaker", "Quorvel Corporation", 34, 110, 57, 8,
-     0},
-    {Kind::kButton, kUpdateButtonId, nullptr, "XML-UPDATE", 119, 33, 59, 23,
-     0},
-};
-// clang-format on
 
 // Accepts decimal digits only, as a digits-only edit control does.
 class DigitsValidator final : public QValidator {
@@ -137,16 +43,11 @@ class DigitsValidator final : public QValidator {
   }
 };
 
-// Windows' MulDiv for non-negative values: a * b / c rounded to nearest.
-int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
-
-QWidget* MakeEdit(const ControlRow& row, QWidget* parent) {
+QLineEdit* MakeEdit(const ControlRow& row, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
   edit->setMaxLength(INT_MAX);  // no limit of the field's own
   edit->setEchoMode(QLineEdit::Normal);
-  if (row.flags & kDigitsOnly) {
-    edit->setValidator(new DigitsValidator(edit));
-  }
+  if (row.flags & kDigitsOnly) edit->setValidator(new DigitsValidator(edit));
   if (row.flags & kReadOnly) {
     edit->setReadOnly(true);
     QPalette palette = edit->palette();
@@ -157,19 +58,19 @@ QWidget* MakeEdit(const ControlRow& row, QWidget* parent) {
   return edit;
 }
 
-QWidget* MakeLabel(const ControlRow& row, QWidget* parent) {
+QLabel* MakeLabel(const ControlRow& row, QWidget* parent) {
   auto* label = new QLabel(QString::fromLatin1(row.text), parent);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   return label;
 }
 
-QWidget* MakeButton(const ControlRow& row, QWidget* parent) {
+QPushButton* MakeButton(const ControlRow& row, QWidget* parent) {
   auto* button = new QPushButton(QString::fromLatin1(row.text), parent);
   button->setDefault(row.flags & kDefaultButton);
   return button;
 }
 
-QWidget* MakeLogo(const QRect& pixels, QWidget* parent) {
+QLabel* MakeLogo(const QRect& pixels, QWidget* parent) {
   auto* logo = new QLabel(parent);
   logo->setPixmap(MakerLogo(pixels.size()));
   return logo;
@@ -177,43 +78,20 @@ QWidget* MakeLogo(const QRect& pixels, QWidget* parent) {
 
 }  // namespace
 
-DialogBaseUnits BaseUnitsOf(const QFont& font) {
-  static const QString kAlphabet =
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-  QFontMetrics metrics(font);
-  const int width = metrics.horizontalAdvance(kAlphabet);
-  return DialogBaseUnits{(width + 26) / 52, metrics.height()};
-}
-
-QRect DialogUnitsToPixels(const QRect& units, DialogBaseUnits base) {
-  return QRect(MulDiv(units.x(), base.x, 4), MulDiv(units.y(), base.y, 8),
-               MulDiv(units.width(), base.x, 4),
-               MulDiv(units.height(), base.y, 8));
-}
-
-UpdateForm::UpdateForm(QWidget* parent)
-    : UpdateForm(std::make_shared<RealPlatform>(), parent) {}
-
-UpdateForm::UpdateForm(std::shared_ptr<RealPlatform> real, QWidget* parent)
-    : UpdateForm(real, real->platform(), parent) {}
-
-UpdateForm::UpdateForm(const FormPlatform& platform, QWidget* parent)
-    : UpdateForm(nullptr, platform, parent) {}
-
-UpdateForm::UpdateForm(std::shared_ptr<void> owned,
-                       const FormPlatform& platform, QWidget* parent)
+UpdateForm::UpdateForm(const Platform& platform, QWidget* parent)
     : QDialog(parent),
-      shared_(std::make_shared<Shared>(std::move(owned), platform, *this)) {
+      ops_(*this, static_cast<FormOps&>(*this)),
+      runner_(ops_, platform) {
   setWindowTitle(QString::fromLatin1(kFormTitle));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowIcon(ToolIcon());
   // Where the form's font is missing, a sans serif of Arial's metrics stands
   // in before the toolkit's general fallback.
-  QFont::insertSubstitutions(QString::fromLatin1(kFormFontFamily),
-                             {QStringLiteral("Microsoft Sans Serif"),
-                              QStringLiteral("Liberation Sans"),
-                              QStringLiteral("Arimo")});
+  QFont::insertSubstitutions(
+      QString::fromLatin1(kFormFontFamily),
+      {QStringLiteral("Microsoft Sans Serif"),
+       QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
   setFont(QFont(QString::fromLatin1(kFormFontFamily), kFormFontPoints));
   BuildControls();
   ApplyDefaults();
@@ -221,10 +99,7 @@ UpdateForm::UpdateForm(std::shared_ptr<void> owned,
   connect(&restart_timer_, &QTimer::timeout, this, &UpdateForm::OnRestartTick);
 }
 
-UpdateForm::~UpdateForm() {
-  BeginStop();
-  FinishWorker();
-}
+UpdateForm::~UpdateForm() { StopUpdate(); }
 
 void UpdateForm::BuildControls() {
   const DialogBaseUnits base = BaseUnitsOf(font());
@@ -232,51 +107,78 @@ void UpdateForm::BuildControls() {
       DialogUnitsToPixels(QRect(0, 0, kFormWidthUnits, kFormHeightUnits), base)
           .size());
   QWidget* previous = nullptr;
-  for (const ControlRow& row : kControls) {
+  for (const ControlRow& row : FormControls()) {
     const QRect pixels =
         DialogUnitsToPixels(QRect(row.x, row.y, row.width, row.height), base);
-    QWidget* control = nullptr;
-    switch (row.kind) {
-      case Kind::kLabel:
-        control = MakeLabel(row, this);
-        break;
-      case Kind::kEdit:
-        control = MakeEdit(row, this);
-        break;
-      case Kind::kButton:
-        control = MakeButton(row, this);
-        break;
-      case Kind::kLogo:
-        control = MakeLogo(pixels, this);
-        break;
-    }
+    QWidget* control = MakeControl(row, pixels);
     control->setGeometry(pixels);
     control->setProperty("controlId", row.id);
-    control->setObjectName(row.id == kNoId
+    control->setObjectName(row.id == kNoControlId
                                ? QString::fromLatin1(row.name)
                                : QStringLiteral("control%1").arg(row.id));
     if (row.flags & kHidden) control->hide();
-    if (row.kind == Kind::kEdit) {
-      fields_[static_cast<FieldId>(row.id)] = static_cast<QLineEdit*>(control);
-    }
-    if (row.kind == Kind::kEdit || row.kind == Kind::kButton) {
+    if (row.kind == ControlKind::kEdit || row.kind == ControlKind::kButton) {
       if (previous) setTabOrder(previous, control);
       previous = control;
     }
   }
-  auto* close = findChild<QPushButton*>(QStringLiteral("control1"));
-  connect(close, &QPushButton::clicked, this, &QDialog::accept);
-  update_button_ =
-      findChild<QPushButton*>(QStringLiteral("control%1").arg(kUpdateButtonId));
+  FitMakerLabel();
+  connect(close_button_, &QPushButton::clicked, this, &QDialog::accept);
   connect(update_button_, &QPushButton::clicked, this,
           &UpdateForm::OnUpdateClicked);
+}
+
+// Creates the control of `row` and keeps the ones the form works with.
+QWidget* UpdateForm::MakeControl(const ControlRow& row, const QRect& pixels) {
+  switch (row.kind) {
+    case ControlKind::kEdit: {
+      QLineEdit* edit = MakeEdit(row, this);
+      fields_[static_cast<FieldId>(row.id)] = edit;
+      return edit;
+    }
+    case ControlKind::kButton: {
+      QPushButton* button = MakeButton(row, this);
+      if (row.id == static_cast<int>(ControlId::kClose)) close_button_ = button;
+      if (row.id == static_cast<int>(ControlId::kUpdate))
+        update_button_ = button;
+      return button;
+    }
+    case ControlKind::kLogo:
+      return MakeLogo(pixels, this);
+    case ControlKind::kLabel:
+      break;
+  }
+  QLabel* label = MakeLabel(row, this);
+  if (row.name == std::string_view("labelMaker")) maker_label_ = label;
+  return label;
+}
+
+// The maker's name is wider than its place in some fonts: the label grows
+// to the right, up to the Close button, and where even that is too narrow
+// its font shrinks, so the whole name shows at its place.
+void UpdateForm::FitMakerLabel() {
+  QLabel* label = maker_label_;
+  const int right_limit = close_button_->geometry().left() - 2;
+  QRect place = label->geometry();
+  place.setRight(std::max(place.right(), right_limit));
+  QFont font = label->font();
+  auto needed = [&] {
+    return QFontMetrics(font).horizontalAdvance(label->text()) +
+           2 * label->margin() + 1;
+  };
+  while (needed() > place.width() && font.pointSizeF() > 4) {
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  }
+  label->setFont(font);
+  place.setWidth(
+      std::min(place.width(), std::max(label->geometry().width(), needed())));
+  label->setGeometry(place);
 }
 
 void UpdateForm::ApplyDefaults() {
   Field(FieldId::kAddress)->setText(QString::fromLatin1(kDefaultAddress));
   Field(FieldId::kFtpPort)->setText(QStringLiteral("21"));
   Field(FieldId::kHttpPort)->setText(QStringLiteral("80"));
-  shared_->session.device_code = DeviceSession::kDefaultDeviceCode;
   Field(FieldId::kNotice)->clear();
   Field(FieldId::kStatus)->clear();
   program_directory_ =
@@ -286,29 +188,18 @@ void UpdateForm::ApplyDefaults() {
 
 QLineEdit* UpdateForm::Field(FieldId field) const { return fields_.at(field); }
 
-FormOps& UpdateForm::form_ops() { return shared_->ops; }
+FormOps& UpdateForm::form_ops() { return ops_; }
 
-const DeviceSession& UpdateForm::session() const { return shared_->session; }
+const DeviceSession& UpdateForm::session() const { return runner_.session(); }
+
+UpdateRunner& UpdateForm::runner() { return runner_; }
 
 void UpdateForm::ReportError(const std::string& text) {
-  hj5::ReportError(shared_->ops, text);
+  hj5::ReportError(ops_, text);
 }
 
 void UpdateForm::OnUpdateClicked() {
-  if (stopping_) return;
-  if (shared_->worker_ended && worker_.joinable()) worker_.join();
-  Shared* shared = shared_.get();
-  LaunchContext context{
-      shared->ops,
-      shared->session,
-      shared->chosen,
-      shared->running,
-      program_directory_,
-      [shared] {
-        UpdateSequence(UpdateContext{shared->ops, shared->platform.transport,
-                                     shared->platform.clock, shared->session,
-                                     shared->platform.limit_seconds});
-      }};
+  LaunchContext context{ops_, runner_, program_directory_};
   LaunchUpdate(context);
 }
 
@@ -330,54 +221,25 @@ int UpdateForm::ShowTrackedDialog(QDialog& dialog) {
 // --- Closing -------------------------------------------------------------
 
 void UpdateForm::done(int result) {
-  BeginStop();
+  StopUpdate();
   QDialog::done(result);
-  FinishWorker();
 }
 
-// Tells a running update to stop and releases whatever it waits for.
-void UpdateForm::BeginStop() {
-  if (stopping_) return;
-  stopping_ = true;
-  shared_->ops.BeginClosing();
-  shared_->platform.clock.Interrupt();
-  shared_->platform.transport.Cancel();
-  shared_->platform.ftp.Cancel();
-  restart_timer_.stop();
-  for (const QPointer<QDialog>& dialog : open_dialogs_) {
-    if (dialog) dialog->done(QDialog::Rejected);
-  }
-}
-
-// Waits for the worker, serving events meanwhile, and joins it. A worker
-// still running after kCloseWaitMs (an exchange that ignores the cancel,
-// such as a host name lookup) is detached: it holds `shared_`, and every
-// operation it calls returns at once, so it touches no destroyed object.
-void UpdateForm::FinishWorker() {
-  if (!worker_.joinable()) return;
-  if (!shared_->worker_ended) WaitForWorkerEnd();
-  if (shared_->worker_ended) {
-    worker_.join();
-  } else {
-    worker_.detach();
-  }
-}
-
-void UpdateForm::WaitForWorkerEnd() {
-  QEventLoop loop;
-  QTimer poll;
-  const QDeadlineTimer deadline(kCloseWaitMs);
-  connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (shared_->worker_ended || deadline.hasExpired()) loop.quit();
-  });
-  poll.start(10);
-  loop.exec();
+// Stops the update for good, serving events while the worker ends.
+void UpdateForm::StopUpdate() {
+  runner_.Stop(
+      [](const std::function<bool()>& ended, std::chrono::milliseconds limit) {
+        const QDeadlineTimer deadline(static_cast<qint64>(limit.count()));
+        while (!ended() && !deadline.hasExpired()) {
+          QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+      });
 }
 
 // --- The form's own operations (UI thread) ---------------------------------
 
 void UpdateForm::ShowBox(BoxKind kind, const std::string& text) {
-  if (stopping_) return;
+  if (interrupted_) return;
   QMessageBox box(kind == BoxKind::kWarning ? QMessageBox::Warning
                                             : QMessageBox::Information,
                   QString::fromLatin1(kBoxCaption),
@@ -404,14 +266,11 @@ void UpdateForm::StartRestartTimer() {
 
 void UpdateForm::StopRestartTimer() { restart_timer_.stop(); }
 
-int UpdateForm::SendFirmwareMessage() {
-  return FirmwareSend(shared_->ops, shared_->platform.ftp, shared_->session,
-                      shared_->chosen);
-}
+int UpdateForm::SendFirmwareMessage() { return runner_.SendFirmware(); }
 
 std::optional<ChosenFile> UpdateForm::ChooseFile(
     const FileChooserRequest& request) {
-  if (stopping_) return std::nullopt;
+  if (interrupted_) return std::nullopt;
   QFileDialog dialog(this, QStringLiteral("Open"),
                      QFile::decodeName(request.initial_directory.c_str()));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -420,7 +279,7 @@ std::optional<ChosenFile> UpdateForm::ChooseFile(
   dialog.setNameFilter(QString::fromLocal8Bit(request.filter));
   dialog.setDefaultSuffix(QString::fromLocal8Bit(request.default_suffix));
   dialog.selectFile(QString::fromLocal8Bit(request.initial_name));
-  if (ShowTrackedDialog(dialog) != QDialog::Accepted || stopping_) {
+  if (ShowTrackedDialog(dialog) != QDialog::Accepted || interrupted_) {
     return std::nullopt;
   }
   const QStringList files = dialog.selectedFiles();
@@ -430,20 +289,13 @@ std::optional<ChosenFile> UpdateForm::ChooseFile(
       QFile::encodeName(QFileInfo(files.front()).fileName()).toStdString()};
 }
 
-bool UpdateForm::StartWorker(std::function<void()> procedure) {
-  if (stopping_ || !shared_->worker_ended) return false;  // one at a time
-  if (worker_.joinable()) worker_.join();  // it has done its last act
-  shared_->worker_ended = false;
-  try {
-    worker_ = std::thread([shared = shared_, procedure = std::move(procedure)] {
-      procedure();
-      shared->worker_ended = true;
-    });
-  } catch (const std::system_error&) {
-    shared_->worker_ended = true;
-    return false;
+// The update is being stopped: no box or chooser stays open, no tick comes.
+void UpdateForm::Interrupt() {
+  interrupted_ = true;
+  restart_timer_.stop();
+  for (const QPointer<QDialog>& dialog : open_dialogs_) {
+    if (dialog) dialog->done(QDialog::Rejected);
   }
-  return true;
 }
 
 }  // namespace hj5

@@ -1,7 +1,9 @@
 #include "app/update_launch.h"
 
-#include <cctype>
+#include <cstdint>
 
+#include "device/decimal.h"
+#include "platform/text_checks.h"
 #include "xmlcheck/xml_file_check.h"
 
 namespace hj5 {
@@ -9,37 +11,23 @@ namespace {
 
 constexpr std::size_t kMaxFileNameBytes = 63;
 
-bool HasControlByte(const std::string& text) {
-  for (unsigned char c : text)
-    if (c < 0x20) return true;
-  return false;
-}
-
 // A control byte or DEL: nothing an operator types into a credential, and
 // nothing the device's FTP server may see.
 bool HasCredentialControlByte(const std::string& text) {
-  return HasControlByte(text) || text.find('\x7f') != std::string::npos;
+  return HasControlByte(text, /*include_delete=*/true);
 }
 
 // A name that would reach outside the device's directory, or carries bytes
 // no device name has.
 bool IsUnsafeFileName(const std::string& name) {
-  return name.find_first_of("\\:") != std::string::npos || HasControlByte(name);
+  return name.find_first_of("\\:") != std::string::npos ||
+         HasControlByte(name, /*include_delete=*/false);
 }
 
 // The leading decimal digits of `text`, as atoi reads them, low 16 bits kept.
 std::uint16_t PortOf(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-    negative = text[i++] == '-';
-  std::uint32_t value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
-       ++i)
-    value = (value * 10 + (text[i] - '0')) & 0xFFFF;
-  return static_cast<std::uint16_t>(negative ? 0x10000 - value : value);
+  const std::optional<LeadingNumber> number = ReadLeadingNumber(text);
+  return static_cast<std::uint16_t>(number ? number->value : 0);
 }
 
 // Checks a typed credential and copies it; false after a refusal box.
@@ -71,18 +59,20 @@ bool TakeFile(LaunchContext& context, const ChosenFile& file) {
     form.ShowBox(BoxKind::kWarning, "File Name Error.");
     return false;
   }
-  context.chosen = file;
-  if (XmlFileCheck(form, file.path) < 0) {
-    form.ShowBox(BoxKind::kWarning, "XML File Format Error.");
+  std::string cause;
+  if (XmlFileCheck(form, file.path, &cause) < 0) {
+    const std::string text = "XML File Format Error.";
+    if (cause.empty()) cause = "the first non-blank line is no \"<?xml\"";
+    context.runner.causes().Add(text, cause);
+    form.ShowBox(BoxKind::kWarning, text);
     return false;
   }
   return true;
 }
 
-// The checks of the typed values; false after a refusal box.
-bool TakeFields(LaunchContext& context) {
-  FormOps& form = context.form;
-  DeviceSession& session = context.session;
+// The checks of the typed values, copied into `session`; false after a
+// refusal box.
+bool TakeFields(FormOps& form, DeviceSession& session) {
   const std::string address = form.FieldText(FieldId::kAddress);
   if (address.size() > DeviceSession::kMaxAddressBytes) {
     form.ShowBox(BoxKind::kWarning, "Too many characters in Address.");
@@ -97,18 +87,12 @@ bool TakeFields(LaunchContext& context) {
   return true;
 }
 
-// Starts the worker; the worker's last act clears `running`.
-void StartUpdate(LaunchContext& context) {
+// Starts the update on the runner.
+void StartUpdate(LaunchContext& context, const DeviceSession& session,
+                 const ChosenFile& file) {
   FormOps& form = context.form;
   form.SetUpdateEnabled(false);
-  context.running = true;
-  std::atomic<bool>& running = context.running;
-  std::function<void()> update = context.update;
-  if (!form.StartWorker([update, &running] {
-        update();
-        running = false;
-      })) {
-    running = false;
+  if (!context.runner.Start(session, file)) {
     form.ShowBox(BoxKind::kWarning, "Update Failure.");
     form.SetFieldText(FieldId::kNotice, "");
     form.SetUpdateEnabled(true);
@@ -121,17 +105,19 @@ void StartUpdate(LaunchContext& context) {
 
 void LaunchUpdate(LaunchContext& context) {
   FormOps& form = context.form;
-  if (context.running) {
+  if (context.runner.state() == UpdateRunner::State::kRunning) {
     form.ShowBox(BoxKind::kWarning, "An update is already in progress.");
     return;
   }
+  context.runner.causes().Clear();
   form.SetFieldText(FieldId::kNotice, "");
   form.SetFieldText(FieldId::kStatus, "");
   const std::optional<ChosenFile> file = form.ChooseFile(
       {context.program_directory, "xml", "*.xml", "XML File(*.xml)"});
   if (!file) return;
-  if (!TakeFile(context, *file) || !TakeFields(context)) return;
-  StartUpdate(context);
+  DeviceSession session;
+  if (!TakeFile(context, *file) || !TakeFields(form, session)) return;
+  StartUpdate(context, session, *file);
 }
 
 }  // namespace hj5

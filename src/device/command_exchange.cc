@@ -1,49 +1,29 @@
 #include "device/command_exchange.h"
 
-#include <cctype>
+#include <cstdio>
+#include <utility>
 
 #include "device/commands.h"
 #include "device/error_table.h"
+#include "device/reply_token.h"
 #include "device/report.h"
 
 namespace hj5 {
 namespace {
 
 constexpr std::string_view kToken = "HJ5_Ret";
-constexpr std::string_view kTokenOpen = "HJ5_Ret(";
 constexpr std::size_t kLastTokenOffset = 1000;
 constexpr std::size_t kMaxTokenTail = 12;
 
-// Reads a decimal number as "%d" does: leading white space, an optional
-// sign, at least one digit. The tail is at most 12 characters long, so the
-// value always fits.
-bool ReadNumber(std::string_view text, int* value) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  if (i == text.size() || !std::isdigit(static_cast<unsigned char>(text[i])))
-    return false;
-  long number = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
-       ++i)
-    number = number * 10 + (text[i] - '0');
-  *value = static_cast<int>(negative ? -number : number);
-  return true;
-}
-
 }  // namespace
 
-int SendCommand(const DeviceLink& link, std::string_view body,
+int SendCommand(const UpdateContext& context, std::string_view body,
                 std::string* reply) {
   const std::string request = ComposeRequest(body);
-  int code =
-      link.transport.Exchange(link.session.address, link.session.http_port,
-                              request, reply, link.limit_seconds);
+  const Platform& platform = context.platform;
+  int code = platform.transport.Exchange(context.session.address,
+                                         context.session.http_port, request,
+                                         reply, platform.limit_seconds);
   // The reply is used as text: it ends at its first NUL byte.
   std::size_t nul = reply->find('\0');
   if (nul != std::string::npos) reply->resize(nul);
@@ -60,10 +40,9 @@ int ReplyCode(std::string_view reply) {
     return kNoToken;
   std::string_view tail = reply.substr(start);
   if (tail.size() > kMaxTokenTail) return kNoToken;
-  if (!tail.starts_with(kTokenOpen)) return kNoToken;
-  int value = 0;
-  if (!ReadNumber(tail.substr(kTokenOpen.size()), &value)) return kNoToken;
-  return value;
+  // As sscanf(tail, "HJ5_Ret(%d)") reads it: the ')' is not needed.
+  const std::optional<ReplyToken> token = ParseReplyToken(tail);
+  return token ? token->code : kNoToken;
 }
 
 std::string ReplyFailureText(int reply_code) {
@@ -82,17 +61,48 @@ std::string ReplyFailureText(int reply_code) {
   return reply_code >= 0 ? "" : "Script Returns Error!!";
 }
 
-int CommandExchange(const DeviceLink& link, std::string_view body, int report) {
-  std::string reply;
-  int code = SendCommand(link, body, &reply);
-  std::string failure;
-  if (code != 0) {
-    failure = CommunicationErrorText(code);
-  } else {
-    failure = ReplyFailureText(ReplyCode(reply));
-    if (failure.empty()) return 0;
+std::string ReplyCause(std::string_view reply) {
+  const int code = ReplyCode(reply);
+  std::string cause = code == kNoToken ? "no closing token"
+                                       : "reply code " + std::to_string(code);
+  constexpr std::size_t kQuoted = 24;
+  const std::string_view end =
+      reply.substr(reply.size() > kQuoted ? reply.size() - kQuoted : 0);
+  cause += "; reply ends \"";
+  for (unsigned char c : end) {
+    if (c == '\r') {
+      cause += "\\r";
+    } else if (c == '\n') {
+      cause += "\\n";
+    } else if (c < 0x20 || c >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      cause += hex;
+    } else {
+      cause += static_cast<char>(c);
+    }
   }
-  if (report == 1) ReportError(link.form, failure);
+  return cause + "\"";
+}
+
+CommandVerdict SendAndJudge(const UpdateContext& context,
+                            std::string_view body) {
+  std::string reply;
+  int code = SendCommand(context, body, &reply);
+  if (code != 0) {
+    return {false, CommunicationErrorText(code),
+            context.platform.transport.LastCause()};
+  }
+  std::string failure = ReplyFailureText(ReplyCode(reply));
+  if (failure.empty()) return {true, "", ""};
+  return {false, std::move(failure), ReplyCause(reply)};
+}
+
+int CommandExchange(const UpdateContext& context, std::string_view body,
+                    int report) {
+  CommandVerdict verdict = SendAndJudge(context, body);
+  if (verdict.accepted) return 0;
+  if (report == 1) ReportError(context, verdict.text, verdict.cause);
   return -1;
 }
 

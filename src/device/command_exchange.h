@@ -1,24 +1,12 @@
 #ifndef HJ5_DEVICE_COMMAND_EXCHANGE_H_
 #define HJ5_DEVICE_COMMAND_EXCHANGE_H_
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "device/device_session.h"
-#include "platform/form_ops.h"
-#include "platform/http_transport.h"
+#include "device/update_context.h"
 
 namespace hj5 {
-
-// What a command needs to reach the device and the operator.
-struct DeviceLink {
-  FormOps& form;
-  HttpTransport& transport;
-  const DeviceSession& session;
-  // The limit of one exchange in seconds (20 in the product).
-  std::uint16_t limit_seconds = HttpTransport::kDefaultLimitSeconds;
-};
 
 // The value of ReplyCode() for a reply without a usable token.
 inline constexpr int kNoToken = -10;
@@ -26,7 +14,7 @@ inline constexpr int kNoToken = -10;
 // Wraps `body` in the device's request and exchanges it. On success
 // `*reply` holds the reply as text (cut at its first NUL byte). Returns the
 // transport's result: 0, or a code of the HTTP client table.
-int SendCommand(const DeviceLink& link, std::string_view body,
+int SendCommand(const UpdateContext& context, std::string_view body,
                 std::string* reply);
 
 // "Communication Error(<message of the HTTP client table>)".
@@ -41,10 +29,27 @@ int ReplyCode(std::string_view reply);
 // positive values and -1).
 std::string ReplyFailureText(int reply_code);
 
+// A maintainer's account of a reply: its code, or why it has none, with the
+// reply's end quoted (control bytes escaped).
+std::string ReplyCause(std::string_view reply);
+
+// What became of one command: accepted, or the operator's text for the
+// failure and its cause.
+struct CommandVerdict {
+  bool accepted = false;
+  std::string text;   // empty when accepted
+  std::string cause;  // empty when accepted
+};
+
+// Sends one command and judges the reply; tells nobody.
+CommandVerdict SendAndJudge(const UpdateContext& context,
+                            std::string_view body);
+
 // Sends one command. Returns 0 when the device accepted it, -1 otherwise.
-// Only `report` == 1 makes a failure reported (through ReportError); any
-// other value keeps it silent.
-int CommandExchange(const DeviceLink& link, std::string_view body, int report);
+// Only `report` == 1 makes a failure reported (through ReportError, its
+// cause into the context's log); any other value keeps it silent.
+int CommandExchange(const UpdateContext& context, std::string_view body,
+                    int report);
 
 }  // namespace hj5
 

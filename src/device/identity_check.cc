@@ -18,22 +18,25 @@ bool Contains(const std::string& text, const std::string& word) {
 
 }  // namespace
 
-int IdentityCheck(const DeviceLink& link) {
+int IdentityCheck(const UpdateContext& context) {
   std::string reply;
-  const std::string body = CommandBody(Command::kQueryDevice, link.session);
-  int code = SendCommand(link, body, &reply);
+  const std::string body = CommandBody(Command::kQueryDevice, context.session);
+  int code = SendCommand(context, body, &reply);
   if (code != 0) {
-    ReportError(link.form, CommunicationErrorText(code));
+    ReportError(context, CommunicationErrorText(code),
+                context.platform.transport.LastCause());
     return -1;
   }
   const int reply_code = ReplyCode(reply);
   if (IsIdentityFailure(reply_code)) {
-    ReportError(link.form, ReplyFailureText(reply_code));
+    ReportError(context, ReplyFailureText(reply_code), ReplyCause(reply));
     return -1;
   }
-  if (Contains(reply, link.session.device_code) || Contains(reply, "UPDATE"))
+  if (Contains(reply, context.session.device_code) || Contains(reply, "UPDATE"))
     return 0;
-  ReportError(link.form, "Device Code Error.");
+  ReportError(context, "Device Code Error.",
+              "neither \"" + context.session.device_code +
+                  "\" nor \"UPDATE\" in the reply; " + ReplyCause(reply));
   return -1;
 }
 

@@ -9,7 +9,7 @@ namespace hj5 {
 // session's device code or "UPDATE" (left behind by an update that did not
 // finish). Tells the operator of every failure with one box. Returns 0 when
 // the device is accepted, -1 otherwise. Worker thread.
-int IdentityCheck(const DeviceLink& link);
+int IdentityCheck(const UpdateContext& context);
 
 }  // namespace hj5
 

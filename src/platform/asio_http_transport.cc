@@ -5,9 +5,11 @@
 #include <exception>
 #include <memory>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/http_reply_framing.h"
+#include "platform/system_name_lookup.h"
 
 namespace hj5 {
 namespace {
@@ -20,7 +22,7 @@ enum class Phase { kResolving, kOpening, kConnecting, kSending, kReceiving };
 
 // Why an exchange ended.
 enum class Ending {
-  kReplyComplete,  // by Content-Length, closing token and quiet, or capacity
+  kReplyComplete,  // by Content-Length, closing rule and quiet, or capacity
   kPeerClosed,     // the peer closed the connection in order
   kDeadline,       // the limit for the whole exchange passed
   kStopped,        // Cancel(), during the exchange or before it
@@ -78,109 +80,218 @@ int ResultCode(Phase phase, Ending ending, std::size_t held) {
   return http_code::kReception;
 }
 
-// One exchange: the sockets, timers and buffer it owns. Every handler holds
-// a shared pointer to it, so a handler that runs after the exchange ended
-// (a stale resolve in a later exchange) finds it alive and done.
+// What the maintainer reads about an exchange that failed, kept beside its
+// code.
+struct CauseFacts {
+  std::string_view target;   // the host name, or the endpoint last tried
+  std::string_view failure;  // the system's account of kFailed/kNoResources
+  std::size_t held;          // reply bytes received
+  std::uint16_t limit_seconds;
+};
+
+std::string DeadlineCause(Phase phase, const CauseFacts& facts) {
+  std::string doing;
+  switch (phase) {
+    case Phase::kResolving:
+      doing = "looking up " + std::string(facts.target);
+      break;
+    case Phase::kOpening:
+      doing = "opening a socket for " + std::string(facts.target);
+      break;
+    case Phase::kConnecting:
+      doing = "connecting to " + std::string(facts.target);
+      break;
+    case Phase::kSending:
+      doing = "sending to " + std::string(facts.target);
+      break;
+    case Phase::kReceiving:
+      doing = "receiving (" + std::to_string(facts.held) + " bytes held)";
+      break;
+  }
+  return "deadline of " + std::to_string(facts.limit_seconds) +
+         " s passed while " + doing;
+}
+
+// E.g. "connect 127.0.0.1:8080: Connection refused", "cancelled". Only for
+// an ending whose code is not kOk.
+std::string CauseText(Phase phase, Ending ending, const CauseFacts& facts) {
+  switch (ending) {
+    case Ending::kStopped:
+      return "cancelled";
+    case Ending::kNoResources:
+      return "no resources: " + std::string(facts.failure);
+    case Ending::kFailed:
+      return std::string(facts.failure);
+    case Ending::kPeerClosed:
+      return "peer closed with nothing received";
+    case Ending::kDeadline:
+      return DeadlineCause(phase, facts);
+    case Ending::kReplyComplete:
+      break;
+  }
+  return std::string();
+}
+
+// "127.0.0.1:8080", "[::1]:8080".
+std::string EndpointText(const tcp::endpoint& endpoint) {
+  const std::string address = endpoint.address().to_string();
+  const std::string port = std::to_string(endpoint.port());
+  if (endpoint.address().is_v6()) return "[" + address + "]:" + port;
+  return address + ":" + port;
+}
+
+// One exchange: the sockets, timers, lookup and buffer it owns. Every
+// handler holds a shared pointer to it, so a handler that runs after the
+// exchange ended finds it alive and done. The lookup's answer arrives
+// through a weak pointer: it never keeps the exchange alive.
 class Call : public std::enable_shared_from_this<Call> {
  public:
-  Call(asio::io_context& io, std::string_view request,
-       std::chrono::milliseconds quiet_period)
-      : resolver_(io),
+  Call(asio::io_context& io, const AsioHttpTransportOptions& options,
+       std::string_view request)
+      : io_(io),
+        options_(options),
         socket_(io),
         deadline_(io),
         quiet_timer_(io),
         request_(request),
-        buffer_(HttpTransport::kReplyCapacity, '\0'),
-        quiet_period_(quiet_period) {}
+        buffer_(HttpTransport::kReplyCapacity, '\0') {}
 
   bool done() const { return done_; }
   int result() const { return result_; }
   std::string_view held() const { return {buffer_.data(), held_}; }
+  std::string TakeCause() { return std::move(cause_); }
 
   // Arms the deadline and begins with the address. Exchange thread.
   void Start(const std::string& address, std::uint16_t port,
              std::uint16_t limit_seconds);
 
-  // Ends the exchange (the first call wins) and releases the connection.
-  void End(Ending ending);
+  // Ends the exchange (the first call wins), abandons a pending lookup and
+  // releases the connection. `failure` is the system's account of a
+  // kFailed or kNoResources ending. Never throws.
+  void End(Ending ending, std::string_view failure = {});
 
  private:
-  void OnResolved(const std::error_code& error,
-                  const tcp::resolver::results_type& results);
+  void LookUp();
+  void OnLookedUp(LookupResult result);
   void ConnectNext();
   void OnConnected(const std::error_code& error);
   void OnSent(const std::error_code& error);
   void ReadMore();
   void OnRead(const std::error_code& error, std::size_t count);
-  void WatchQuiet(bool token_at_end);
+  void WatchQuiet(bool closed);
 
-  tcp::resolver resolver_;
+  asio::io_context& io_;
+  const AsioHttpTransportOptions& options_;
   tcp::socket socket_;
   asio::steady_timer deadline_;
   asio::steady_timer quiet_timer_;
   std::string request_;
   std::string buffer_;
   std::size_t held_ = 0;
+  std::string host_;
+  std::uint16_t port_ = 0;
+  std::uint16_t limit_seconds_ = 0;
   std::vector<tcp::endpoint> endpoints_;
   std::size_t next_endpoint_ = 0;
-  std::chrono::milliseconds quiet_period_;
+  std::string target_;        // the endpoint being tried
+  std::string last_failure_;  // why the last endpoint tried failed
   unsigned quiet_generation_ = 0;
   Phase phase_ = Phase::kResolving;
   bool done_ = false;
   int result_ = http_code::kTimeout;
+  std::string cause_;
+  std::unique_ptr<PendingLookup> pending_;
 };
 
 void Call::Start(const std::string& address, std::uint16_t port,
                  std::uint16_t limit_seconds) {
+  host_ = address;
+  port_ = port;
+  limit_seconds_ = limit_seconds;
   deadline_.expires_after(std::chrono::seconds(limit_seconds));
   deadline_.async_wait([self = shared_from_this()](std::error_code error) {
     if (!error) self->End(Ending::kDeadline);
   });
-  if (address.empty()) return End(Ending::kFailed);
+  if (address.empty()) return End(Ending::kFailed, "empty address");
   std::error_code error;
   const asio::ip::address literal = asio::ip::make_address(address, error);
-  if (!error) {
-    endpoints_.emplace_back(literal, port);
-    return ConnectNext();
-  }
-  resolver_.async_resolve(
-      address, std::to_string(port), tcp::resolver::numeric_service,
-      [self = shared_from_this()](const std::error_code& error,
-                                  const tcp::resolver::results_type& results) {
-        self->OnResolved(error, results);
-      });
+  if (error) return LookUp();
+  endpoints_.emplace_back(literal, port);
+  ConnectNext();
 }
 
-void Call::End(Ending ending) {
+void Call::End(Ending ending, std::string_view failure) {
   if (done_) return;
   done_ = true;
   result_ = ResultCode(phase_, ending, held_);
+  pending_.reset();
   std::error_code ignored;
-  resolver_.cancel();
   deadline_.cancel();
   quiet_timer_.cancel();
   socket_.close(ignored);
+  if (result_ == http_code::kOk) return;
+  const std::string_view target = phase_ == Phase::kResolving ? host_ : target_;
+  try {
+    cause_ =
+        CauseText(phase_, ending, {target, failure, held_, limit_seconds_});
+  } catch (const std::exception&) {
+    cause_.clear();  // no memory for the text; the code still tells
+  }
 }
 
-void Call::OnResolved(const std::error_code& error,
-                      const tcp::resolver::results_type& results) {
+// The answer may come on any thread: it is posted to the exchange's
+// io_context. Should the post fail (no memory), the exchange ends at its
+// deadline.
+void Call::LookUp() {
+  asio::io_context& io = io_;
+  pending_ = options_.lookup->Start(
+      host_, [&io, call = weak_from_this()](LookupResult result) {
+        try {
+          asio::post(io, [call, result = std::move(result)]() mutable {
+            if (const auto self = call.lock()) {
+              self->OnLookedUp(std::move(result));
+            }
+          });
+        } catch (const std::exception&) {
+        }
+      });
+}
+
+void Call::OnLookedUp(LookupResult result) {
   if (done_) return;
-  if (error) return End(Ending::kFailed);
-  for (const auto& entry : results) endpoints_.push_back(entry.endpoint());
-  if (endpoints_.empty()) return End(Ending::kFailed);
+  pending_.reset();
+  const std::string lookup = "lookup " + host_ + ": ";
+  if (result.addresses.empty()) {
+    return End(Ending::kFailed,
+               lookup + (result.cause.empty() ? "no address" : result.cause));
+  }
+  for (const std::string& text : result.addresses) {
+    std::error_code error;
+    const asio::ip::address address = asio::ip::make_address(text, error);
+    if (!error) endpoints_.emplace_back(address, port_);
+  }
+  if (endpoints_.empty()) {
+    return End(Ending::kFailed, lookup + "no usable address");
+  }
   ConnectNext();
 }
 
 // Tries the next endpoint; when none is left the exchange fails in the phase
 // the last attempt reached.
 void Call::ConnectNext() {
-  if (next_endpoint_ == endpoints_.size()) return End(Ending::kFailed);
+  if (next_endpoint_ == endpoints_.size()) {
+    return End(Ending::kFailed, last_failure_);
+  }
   const tcp::endpoint endpoint = endpoints_[next_endpoint_++];
+  target_ = EndpointText(endpoint);
   std::error_code error;
   socket_.close(error);
   phase_ = Phase::kOpening;
   socket_.open(endpoint.protocol(), error);
-  if (error) return ConnectNext();
+  if (error) {
+    last_failure_ = "open socket for " + target_ + ": " + error.message();
+    return ConnectNext();
+  }
   phase_ = Phase::kConnecting;
   socket_.async_connect(
       endpoint, [self = shared_from_this()](const std::error_code& error) {
@@ -190,7 +301,10 @@ void Call::ConnectNext() {
 
 void Call::OnConnected(const std::error_code& error) {
   if (done_) return;
-  if (error) return ConnectNext();
+  if (error) {
+    last_failure_ = "connect " + target_ + ": " + error.message();
+    return ConnectNext();
+  }
   phase_ = Phase::kSending;
   std::error_code ignored;
   socket_.set_option(tcp::no_delay(true), ignored);
@@ -203,7 +317,7 @@ void Call::OnConnected(const std::error_code& error) {
 
 void Call::OnSent(const std::error_code& error) {
   if (done_) return;
-  if (error) return End(Ending::kFailed);
+  if (error) return End(Ending::kFailed, "send: " + error.message());
   phase_ = Phase::kReceiving;
   ReadMore();
 }
@@ -221,24 +335,24 @@ void Call::OnRead(const std::error_code& error, std::size_t count) {
   if (done_) return;
   held_ += count;
   if (error == asio::error::eof) return End(Ending::kPeerClosed);
-  if (error) return End(Ending::kFailed);
+  if (error) return End(Ending::kFailed, "receive: " + error.message());
   if (held_ == buffer_.size() || CompleteByContentLength(held())) {
     return End(Ending::kReplyComplete);
   }
-  WatchQuiet(EndsWithClosingToken(held()));
+  WatchQuiet(options_.reply_closed && options_.reply_closed(held()));
   ReadMore();
 }
 
-// (Re)starts the quiet wait when the held bytes end with a closing token,
-// else drops it. The generation makes a wait that already expired but was
-// overtaken by a further byte harmless.
-void Call::WatchQuiet(bool token_at_end) {
+// (Re)starts the quiet wait when the held bytes close the reply, else drops
+// it. The generation makes a wait that already expired but was overtaken by
+// a further byte harmless.
+void Call::WatchQuiet(bool closed) {
   ++quiet_generation_;
-  if (!token_at_end) {
+  if (!closed) {
     quiet_timer_.cancel();
     return;
   }
-  quiet_timer_.expires_after(quiet_period_);
+  quiet_timer_.expires_after(options_.quiet_period);
   quiet_timer_.async_wait(
       [self = shared_from_this(),
        generation = quiet_generation_](std::error_code error) {
@@ -248,40 +362,61 @@ void Call::WatchQuiet(bool token_at_end) {
       });
 }
 
+// "no resources: <what>", or "" when even that finds no memory.
+std::string NoResourcesCause(const std::exception& error) noexcept {
+  try {
+    return CauseText(Phase::kOpening, Ending::kNoResources,
+                     {{}, error.what(), 0, 0});
+  } catch (const std::exception&) {
+    return std::string();
+  }
+}
+
 }  // namespace
 
 class AsioHttpTransport::Impl {
  public:
-  explicit Impl(std::chrono::milliseconds quiet_period)
-      : quiet_period_(quiet_period) {}
+  explicit Impl(AsioHttpTransportOptions options);
 
   int Exchange(const std::string& address, std::uint16_t port,
                std::string_view request, std::string* reply,
                std::uint16_t limit_seconds);
   void Cancel();
+  const std::string& last_cause() const { return last_cause_; }
 
  private:
+  std::unique_ptr<NameLookup> own_lookup_;
+  AsioHttpTransportOptions options_;  // its lookup is never null
   asio::io_context io_;
-  std::chrono::milliseconds quiet_period_;
   std::atomic<bool> stopped_{false};
   std::shared_ptr<Call> current_;  // touched on the exchange thread only
+  std::string last_cause_;
 };
 
+AsioHttpTransport::Impl::Impl(AsioHttpTransportOptions options)
+    : options_(std::move(options)) {
+  if (options_.lookup == nullptr) {
+    own_lookup_ = std::make_unique<SystemNameLookup>();
+    options_.lookup = own_lookup_.get();
+  }
+}
+
 // The io_context runs only inside this function, so every handler (the
-// posted cancels included) runs on the exchange thread. A cancel posted
-// before run_one() starts is still queued and runs first. Asio reports a
-// lack of memory or descriptors for its own objects by an exception; it ends
-// the call here.
+// posted cancels and lookup answers included) runs on the exchange thread.
+// A cancel posted before run_one() starts is still queued and runs first.
+// Asio reports a lack of memory or descriptors for its own objects by an
+// exception; it ends the call here.
 int AsioHttpTransport::Impl::Exchange(const std::string& address,
                                       std::uint16_t port,
                                       std::string_view request,
                                       std::string* reply,
                                       std::uint16_t limit_seconds) {
   reply->clear();
+  last_cause_.clear();
   std::shared_ptr<Call> call;
   try {
     io_.restart();
-    call = std::make_shared<Call>(io_, request, quiet_period_);
+    call = std::make_shared<Call>(io_, options_, request);
     current_ = call;
     if (stopped_.load()) {
       call->End(Ending::kStopped);
@@ -294,11 +429,15 @@ int AsioHttpTransport::Impl::Exchange(const std::string& address,
     current_.reset();
     io_.poll();  // lets the aborted operations of this call finish
     reply->assign(call->held());
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     current_.reset();
-    if (!call) return ResultCode(Phase::kOpening, Ending::kNoResources, 0);
-    call->End(Ending::kNoResources);
+    if (!call) {
+      last_cause_ = NoResourcesCause(error);
+      return ResultCode(Phase::kOpening, Ending::kNoResources, 0);
+    }
+    call->End(Ending::kNoResources, error.what());
   }
+  last_cause_ = call->TakeCause();
   return call->result();
 }
 
@@ -315,8 +454,11 @@ void AsioHttpTransport::Impl::Cancel() {
   }
 }
 
-AsioHttpTransport::AsioHttpTransport(std::chrono::milliseconds quiet_period)
-    : impl_(std::make_unique<Impl>(quiet_period)) {}
+AsioHttpTransport::AsioHttpTransport()
+    : AsioHttpTransport(AsioHttpTransportOptions{}) {}
+
+AsioHttpTransport::AsioHttpTransport(AsioHttpTransportOptions options)
+    : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 AsioHttpTransport::~AsioHttpTransport() = default;
 
@@ -327,5 +469,7 @@ int AsioHttpTransport::Exchange(const std::string& address, std::uint16_t port,
 }
 
 void AsioHttpTransport::Cancel() { impl_->Cancel(); }
+
+std::string AsioHttpTransport::LastCause() const { return impl_->last_cause(); }
 
 }  // namespace hj5

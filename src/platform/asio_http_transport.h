@@ -3,41 +3,57 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/http_transport.h"
+#include "platform/name_lookup.h"
 
 namespace hj5 {
 
+// How an AsioHttpTransport looks names up and decides that a reply is
+// complete.
+struct AsioHttpTransportOptions {
+  static constexpr std::chrono::milliseconds kDefaultQuietPeriod{200};
+
+  // Looks up host names; null: a SystemNameLookup the transport owns.
+  // Otherwise it must outlive the transport.
+  NameLookup* lookup = nullptr;
+  // How long the line must stay silent after `reply_closed` held.
+  std::chrono::milliseconds quiet_period = kDefaultQuietPeriod;
+  // Whether the bytes held so far close the peer's reply (for the device:
+  // EndsWithClosingToken of device/reply_token.h). Called on the exchange
+  // thread after every read. Empty: no such rule, a reply then ends only by
+  // the other rules below.
+  std::function<bool(std::string_view held)> reply_closed;
+};
+
 // The product's transport: one TCP connection per exchange on standalone
 // Asio, driven on the calling thread. No connection is kept between
-// exchanges.
+// exchanges. A host name is looked up through the options' NameLookup; a
+// numeric address is used as it is.
 //
 // A reply ends at the first of:
 //   - the peer closes the connection;
 //   - a complete HTTP response by its Content-Length header has arrived;
-//   - the bytes held end with a closing token "HJ5_Ret(<n>)" (optionally
-//     followed by blanks, CR or LF) and no further byte arrives within the
-//     quiet period; a further byte restarts the wait;
+//   - `reply_closed` holds for the bytes held and no further byte arrives
+//     within the quiet period; a further byte restarts the wait;
 //   - kReplyCapacity bytes are held (the rest is never read);
-//   - the limit for the whole exchange passes (resolve, connect, send and
+//   - the limit for the whole exchange passes (lookup, connect, send and
 //     receive together; not per read).
 //
-// Threading: Exchange() runs everything on the calling thread, one exchange
-// at a time per object; the object starts no thread of its own (Asio runs
-// the system resolver on a private thread when a host name is looked up;
-// an exchange still ends at its deadline, but destroying the object waits
-// for a lookup the system has not finished yet).
-// Cancel() may be called from any thread while the object lives.
+// Threading: Exchange() and LastCause() run on the calling thread, one
+// exchange at a time per object; the object starts no thread of its own.
+// An exchange ends at its deadline or on Cancel() even while the lookup is
+// pending: the lookup is then abandoned, and neither the exchange nor the
+// destructor waits for it. Cancel() may be called from any thread while the
+// object lives.
 class AsioHttpTransport final : public HttpTransport {
  public:
-  // How long the line must stay silent after a closing token.
-  static constexpr std::chrono::milliseconds kDefaultQuietPeriod{200};
-
-  explicit AsioHttpTransport(
-      std::chrono::milliseconds quiet_period = kDefaultQuietPeriod);
+  AsioHttpTransport();
+  explicit AsioHttpTransport(AsioHttpTransportOptions options);
   ~AsioHttpTransport() override;
 
   // See HttpTransport::Exchange. On return `*reply` holds every byte that
@@ -53,6 +69,11 @@ class AsioHttpTransport final : public HttpTransport {
   // exchange return kTimeout at once (the stop is never undone). Any thread;
   // never blocks: the cancel is posted to the exchange's own io_context.
   void Cancel() override;
+
+  // See HttpTransport::LastCause: "connect 127.0.0.1:8080: Connection
+  // refused", "lookup device.example: Name or service not known",
+  // "deadline of 20 s passed while receiving (37 bytes held)", "cancelled".
+  std::string LastCause() const override;
 
  private:
   class Impl;

@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -10,6 +12,9 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+
+#include "platform/text_checks.h"
 
 namespace hj5 {
 namespace {
@@ -22,22 +27,27 @@ CURLcode GlobalInitResult() {
   return result;
 }
 
-bool HasControlByte(std::string_view text, bool include_delete) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || (include_delete && c == 0x7F)) return true;
+// The checks that refuse an upload before any traffic (-1), local file
+// aside: why the upload is refused, or empty.
+std::string RefusalCause(const FtpUpload& upload) {
+  if (upload.host.empty()) return "empty host";
+  if (upload.port == 0) return "port 0";
+  if (HasControlByte(upload.user, true)) return "user contains a control byte";
+  if (HasControlByte(upload.password, true)) {
+    return "password contains a control byte";
   }
-  return false;
+  if (upload.remote_path.empty()) return "empty remote path";
+  if (upload.remote_path.back() == '/') {
+    return "remote path ends in \"/\"";  // libcurl would take a directory
+  }
+  if (HasControlByte(upload.remote_path, false)) {
+    return "remote path contains a control byte";
+  }
+  return "";
 }
 
-// The checks that refuse an upload before any traffic (-1), local file aside.
-bool ArgumentsAcceptable(const FtpUpload& upload) {
-  if (upload.host.empty() || upload.port == 0) return false;
-  if (HasControlByte(upload.user, true)) return false;
-  if (HasControlByte(upload.password, true)) return false;
-  if (upload.remote_path.empty() || upload.remote_path.back() == '/') {
-    return false;  // libcurl reads a trailing "/" as a directory
-  }
-  return !HasControlByte(upload.remote_path, false);
+std::string ErrnoText(int error) {
+  return std::generic_category().message(error);
 }
 
 struct FileCloser {
@@ -45,12 +55,22 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a regular file for binary reading; null when that is not possible.
-FilePtr OpenLocalFile(const std::string& path, curl_off_t& size) {
+// Opens a regular file for binary reading; null, with the cause, when that
+// is not possible.
+FilePtr OpenLocalFile(const std::string& path, curl_off_t& size,
+                      std::string& cause) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return nullptr;
+  if (!file) {
+    cause = "local file: " + ErrnoText(errno);
+    return nullptr;
+  }
   struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fileno(file.get()), &info) != 0) {
+    cause = "local file: " + ErrnoText(errno);
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    cause = "local file: not a regular file";
     return nullptr;
   }
   size = static_cast<curl_off_t>(info.st_size);
@@ -67,11 +87,21 @@ struct UrlCleanup {
 };
 using UrlPtr = std::unique_ptr<CURLU, UrlCleanup>;
 
-// What the callbacks of one transfer share with Send().
+// The bytes of a reply line kept for the cause; a longer line is cut.
+constexpr std::size_t kKeptReplyBytes = 1024;
+// The bytes of the reply line the cause shows.
+constexpr std::size_t kShownReplyBytes = 160;
+
+// What the callbacks of one transfer share with Send(). It must outlive the
+// easy handle: libcurl holds pointers to it until curl_easy_cleanup().
 struct Transfer {
   std::FILE* file = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
   FtpPhase phase = FtpPhase::kSetup;
+  int read_error = 0;                // errno of a failed read of the file
+  char error[CURL_ERROR_SIZE] = {};  // libcurl's message for its result
+  std::string last_reply;            // the server's last reply line, cut
+  bool last_reply_cut = false;       // longer than kKeptReplyBytes
 };
 
 // libcurl asks for file data only once the server accepted STOR.
@@ -79,8 +109,29 @@ size_t ReadFile(char* buffer, size_t size, size_t count, void* data) {
   auto* transfer = static_cast<Transfer*>(data);
   transfer->phase = FtpPhase::kTransfer;
   size_t got = std::fread(buffer, 1, size * count, transfer->file);
-  if (got == 0 && std::ferror(transfer->file)) return CURL_READFUNC_ABORT;
+  if (got == 0 && std::ferror(transfer->file)) {
+    transfer->read_error = errno;
+    return CURL_READFUNC_ABORT;
+  }
   return got;
+}
+
+// libcurl passes every line the server sends on the control connection;
+// keeps the last one that starts with a reply code.
+size_t KeepReply(char* buffer, size_t size, size_t count, void* data) {
+  auto* transfer = static_cast<Transfer*>(data);
+  std::string_view line(buffer, size * count);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.remove_suffix(1);
+  }
+  const bool coded = line.size() >= 3 && line[0] >= '0' && line[0] <= '9' &&
+                     line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
+                     line[2] <= '9';
+  if (coded) {
+    transfer->last_reply_cut = line.size() > kKeptReplyBytes;
+    transfer->last_reply.assign(line.substr(0, kKeptReplyBytes));
+  }
+  return size * count;
 }
 
 // Called about once a second in every wait (connect, replies, data) and more
@@ -116,18 +167,27 @@ std::string UrlHost(const std::string& host) {
   return bracketed + "]";
 }
 
+std::string UrlCause(const char* part, CURLUcode code) {
+  return std::string("URL ") + part + ": " + curl_url_strerror(code);
+}
+
 // Host and port; the URL parser refuses what is not a host name, so nothing
 // in it can turn into a path, user or query.
-int SetServer(CURLU* url, const FtpUpload& upload) {
-  if (curl_url_set(url, CURLUPART_SCHEME, "ftp", 0) != CURLUE_OK) {
+int SetServer(CURLU* url, const FtpUpload& upload, std::string& cause) {
+  if (CURLUcode scheme = curl_url_set(url, CURLUPART_SCHEME, "ftp", 0);
+      scheme != CURLUE_OK) {
+    cause = UrlCause("scheme", scheme);
     return ftp_code::kMemoryReserve;
   }
   CURLUcode host =
       curl_url_set(url, CURLUPART_HOST, UrlHost(upload.host).c_str(), 0);
+  if (host != CURLUE_OK) cause = UrlCause("host", host);
   if (host == CURLUE_OUT_OF_MEMORY) return ftp_code::kMemoryReserve;
   if (host != CURLUE_OK) return ftp_code::kConnection;  // cannot resolve
   std::string port = std::to_string(upload.port);
-  if (curl_url_set(url, CURLUPART_PORT, port.c_str(), 0) != CURLUE_OK) {
+  if (CURLUcode set = curl_url_set(url, CURLUPART_PORT, port.c_str(), 0);
+      set != CURLUE_OK) {
+    cause = UrlCause("port", set);
     return ftp_code::kArgument;
   }
   return ftp_code::kOk;
@@ -135,19 +195,26 @@ int SetServer(CURLU* url, const FtpUpload& upload) {
 
 // The remote path, every byte but letters, digits and "-._~" escaped; with
 // no CWD libcurl decodes it and sends it to STOR whole.
-int SetPath(CURL* easy, CURLU* url, const std::string& remote_path) {
+int SetPath(CURL* easy, CURLU* url, const std::string& remote_path,
+            std::string& cause) {
   if (remote_path.size() > static_cast<std::size_t>(INT_MAX)) {
+    cause = "remote path too long";
     return ftp_code::kCharConvert;
   }
   std::unique_ptr<char, decltype(&curl_free)> escaped(
       curl_easy_escape(easy, remote_path.data(),
                        static_cast<int>(remote_path.size())),
       &curl_free);
-  if (!escaped) return ftp_code::kCharConvert;
+  if (!escaped) {
+    cause = "remote path cannot be escaped";
+    return ftp_code::kCharConvert;
+  }
   std::string path = std::string("/") + escaped.get();
   CURLUcode set = curl_url_set(url, CURLUPART_PATH, path.c_str(), 0);
-  if (set == CURLUE_OUT_OF_MEMORY) return ftp_code::kMemoryReserve;
-  return set == CURLUE_OK ? ftp_code::kOk : ftp_code::kCharConvert;
+  if (set == CURLUE_OK) return ftp_code::kOk;
+  cause = UrlCause("path", set);
+  return set == CURLUE_OUT_OF_MEMORY ? ftp_code::kMemoryReserve
+                                     : ftp_code::kCharConvert;
 }
 
 // libcurl reads 0 as "no limit": anything below the unit counts as one.
@@ -163,31 +230,107 @@ CURLcode Configure(CURL* easy, CURLU* url, const FtpUpload& upload,
                    curl_off_t size, Transfer& transfer,
                    const CurlFtpLimits& limits) {
   Options options(easy);
+  // No signal handlers, no SIGALRM for time-outs: the process has threads.
   options.Set(CURLOPT_NOSIGNAL, 1L);
+  // FTP and nothing else: libcurl refuses a URL of any other scheme.
   options.Set(CURLOPT_PROTOCOLS_STR, "ftp");
+  // The URL set part by part: no typed text can spill into another part.
   options.Set(CURLOPT_CURLU, url);
+  // No "/../" or "/./" squashing: STOR gets the remote path as given.
   options.Set(CURLOPT_PATH_AS_IS, 1L);
+  // Sent as is in USER: credentials never go into the URL.
   options.Set(CURLOPT_USERNAME, upload.user.c_str());
+  // Sent as is in PASS.
   options.Set(CURLOPT_PASSWORD, upload.password.c_str());
+  // Store the file (STOR) rather than fetch one.
   options.Set(CURLOPT_UPLOAD, 1L);
+  // TYPE I: the file goes byte for byte, no ASCII-mode line ends.
   options.Set(CURLOPT_TRANSFERTEXT, 0L);
+  // No LF to CR LF conversion of the file data.
   options.Set(CURLOPT_CRLF, 0L);
+  // No CWD: one STOR with the whole path, backslashes and all.
   options.Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+  // EPSV first (IPv6 needs it), PASV when the server refuses it.
   options.Set(CURLOPT_FTP_USE_EPSV, 1L);
+  // Data to the control connection's address, not PASV's: NAT, lying server.
   options.Set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
+  // The size fstat gave: a file that shrinks meanwhile fails the upload.
   options.Set(CURLOPT_INFILESIZE_LARGE, size);
+  // The file data, read as libcurl sends it; the first read marks kTransfer.
   options.Set(CURLOPT_READFUNCTION, &ReadFile);
+  // The reader's file and phase.
   options.Set(CURLOPT_READDATA, static_cast<void*>(&transfer));
+  // Turns the progress callback on: it is where Cancel() is seen.
   options.Set(CURLOPT_NOPROGRESS, 0L);
+  // Called about once a second even while waiting; aborts after Cancel().
   options.Set(CURLOPT_XFERINFOFUNCTION, &WatchCancel);
+  // The flag it reads.
   options.Set(CURLOPT_XFERINFODATA, static_cast<void*>(&transfer));
+  // Bounds the connection phase: name lookup, TCP connect, greeting, login.
   options.Set(CURLOPT_CONNECTTIMEOUT_MS,
               WholeMilliseconds(limits.connect_timeout));
+  // Bounds the wait for every reply, the one after the last byte included.
   options.Set(CURLOPT_SERVER_RESPONSE_TIMEOUT,
               WholeSeconds(limits.server_response_timeout));
+  // With LOW_SPEED_TIME: a data connection that stalls fails the upload.
   options.Set(CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_limit);
+  // How long the speed may stay below LOW_SPEED_LIMIT.
   options.Set(CURLOPT_LOW_SPEED_TIME, WholeSeconds(limits.low_speed_time));
+  // libcurl's own message for its result, for LastCause().
+  options.Set(CURLOPT_ERRORBUFFER, transfer.error);
+  // Every line the server sends on the control connection, for LastCause().
+  options.Set(CURLOPT_HEADERFUNCTION, &KeepReply);
+  // Where KeepReply keeps the last reply.
+  options.Set(CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
   return options.result();
+}
+
+// Every occurrence of `secret` in `text` as "***".
+std::string Redacted(std::string text, const std::string& secret) {
+  if (secret.empty()) return text;
+  for (std::size_t at = text.find(secret); at != std::string::npos;
+       at = text.find(secret, at + 3)) {
+    text.replace(at, secret.size(), "***");
+  }
+  return text;
+}
+
+// Text from elsewhere fit for one log line: trailing blanks and line ends
+// cut, other control bytes as '?', at most `limit` bytes.
+std::string OneLine(std::string text, std::size_t limit) {
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
+    text.pop_back();
+  }
+  for (char& c : text) {
+    if (HasControlByte(std::string_view(&c, 1), true)) c = '?';
+  }
+  if (text.size() > limit) text.resize(limit);
+  return text;
+}
+
+// "curl 67: Access denied: 530" from libcurl's result and its message.
+std::string CurlCause(CURLcode result, const char* message,
+                      const std::string& password = "") {
+  std::string text = message != nullptr && message[0] != '\0'
+                         ? message
+                         : curl_easy_strerror(result);
+  return "curl " + std::to_string(static_cast<int>(result)) + ": " +
+         OneLine(Redacted(std::move(text), password), CURL_ERROR_SIZE);
+}
+
+// "; last reply "530 Login incorrect."", or the bare code when no line was
+// kept, or nothing when the server never replied.
+std::string ReplyCause(const Transfer& transfer, long reply,
+                       const std::string& password) {
+  std::string line = transfer.last_reply;
+  if (transfer.last_reply_cut) {
+    // The cut may have left the start of the password at the end.
+    line.resize(line.size() - std::min(line.size(), password.size()));
+  }
+  line = OneLine(Redacted(std::move(line), password), kShownReplyBytes);
+  if (!line.empty()) return "; last reply \"" + line + "\"";
+  if (reply != 0) return "; last reply " + std::to_string(reply);
+  return "";
 }
 
 int SetupFailure(CURLcode code) {
@@ -272,38 +415,76 @@ CurlFtpClient::CurlFtpClient(CurlFtpLimits limits) : limits_(limits) {
 void CurlFtpClient::Cancel() { cancelled_.store(true); }
 
 int CurlFtpClient::Send(const FtpUpload& upload) {
-  if (cancelled_.load()) return ftp_code::kSendFile;
-  if (GlobalInitResult() != CURLE_OK) return ftp_code::kMemoryReserve;
-  if (!ArgumentsAcceptable(upload)) return ftp_code::kArgument;
+  std::string cause;
+  const int code = Attempt(upload, cause);
+  if (code == ftp_code::kOk) {
+    last_cause_.clear();
+  } else {
+    last_cause_ = cause.empty() ? "code " + std::to_string(code) : cause;
+  }
+  return code;
+}
+
+int CurlFtpClient::Attempt(const FtpUpload& upload, std::string& cause) {
+  if (cancelled_.load()) {
+    cause = "cancelled";
+    return ftp_code::kSendFile;
+  }
+  if (CURLcode init = GlobalInitResult(); init != CURLE_OK) {
+    cause = CurlCause(init, "");
+    return ftp_code::kMemoryReserve;
+  }
+  cause = RefusalCause(upload);
+  if (!cause.empty()) return ftp_code::kArgument;
   curl_off_t size = 0;
-  FilePtr file = OpenLocalFile(upload.local_path, size);
+  FilePtr file = OpenLocalFile(upload.local_path, size, cause);
   if (!file) return ftp_code::kArgument;
-  return Upload(upload, file.get(), size);
+  return Upload(upload, file.get(), size, cause);
 }
 
 int CurlFtpClient::Upload(const FtpUpload& upload, std::FILE* file,
-                          std::int64_t size) {
+                          std::int64_t size, std::string& cause) {
+  // Before the easy handle, which points into it until its cleanup.
+  Transfer transfer;
+  transfer.file = file;
+  transfer.cancelled = &cancelled_;
   EasyPtr easy(curl_easy_init());
   UrlPtr url(curl_url());
-  if (!easy || !url) return ftp_code::kMemoryReserve;
-  if (int server = SetServer(url.get(), upload); server != ftp_code::kOk) {
+  if (!easy || !url) {
+    cause = CurlCause(CURLE_OUT_OF_MEMORY, "");
+    return ftp_code::kMemoryReserve;
+  }
+  if (int server = SetServer(url.get(), upload, cause);
+      server != ftp_code::kOk) {
     return server;
   }
-  if (int path = SetPath(easy.get(), url.get(), upload.remote_path);
+  if (int path = SetPath(easy.get(), url.get(), upload.remote_path, cause);
       path != ftp_code::kOk) {
     return path;
   }
-  Transfer transfer{file, &cancelled_, FtpPhase::kSetup};
   CURLcode set =
       Configure(easy.get(), url.get(), upload, size, transfer, limits_);
-  if (set != CURLE_OK) return SetupFailure(set);
+  if (set != CURLE_OK) {
+    cause = CurlCause(set, "");
+    return SetupFailure(set);
+  }
   CURLcode result = curl_easy_perform(easy.get());
   long reply = 0;
   if (curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &reply) !=
       CURLE_OK) {
     reply = 0;
   }
-  return FtpResultCode(result, reply, transfer.phase);
+  const int code = FtpResultCode(result, reply, transfer.phase);
+  if (code == ftp_code::kOk) return code;
+  if (result == CURLE_ABORTED_BY_CALLBACK && transfer.read_error != 0) {
+    cause = "local file: " + ErrnoText(transfer.read_error);
+  } else if (result == CURLE_ABORTED_BY_CALLBACK && cancelled_.load()) {
+    cause = "cancelled";
+  } else {
+    cause = CurlCause(result, transfer.error, upload.password) +
+            ReplyCause(transfer, reply, upload.password);
+  }
+  return code;
 }
 
 }  // namespace hj5

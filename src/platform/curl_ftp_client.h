@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform/ftp_client.h"
 
@@ -13,7 +14,8 @@ namespace hj5 {
 // The time limits of one upload. The defaults make a stalled server fail in
 // about 20 seconds; tests shorten them.
 struct CurlFtpLimits {
-  // Until the TCP connection of the control channel stands.
+  // Until the server has accepted the login: name lookup, TCP connect,
+  // greeting, USER and PASS (libcurl counts them all as connecting).
   std::chrono::milliseconds connect_timeout{10000};
   // For every reply of the server, including the one after the last byte
   // (libcurl counts whole seconds; less than one second counts as one).
@@ -49,12 +51,26 @@ class CurlFtpClient final : public FtpClient {
   // later Send() return -3 at once. Never blocks; callable from any thread.
   void Cancel() override;
 
+  // As FtpClient says, e.g.
+  //   curl 67: Access denied: 530; last reply "530 Login incorrect."
+  //   local file: No such file or directory
+  //   user contains a control byte
+  //   cancelled
+  // The server's text is cut to one line of at most 160 bytes, its control
+  // bytes shown as '?', the password shown as "***" wherever it appears.
+  std::string LastCause() const override { return last_cause_; }
+
  private:
+  // Send() without the bookkeeping: sets `cause` whenever it fails.
+  int Attempt(const FtpUpload& upload, std::string& cause);
+
   // One transfer of the open file over a fresh easy handle.
-  int Upload(const FtpUpload& upload, std::FILE* file, std::int64_t size);
+  int Upload(const FtpUpload& upload, std::FILE* file, std::int64_t size,
+             std::string& cause);
 
   const CurlFtpLimits limits_;
   std::atomic<bool> cancelled_{false};
+  std::string last_cause_;  // on Send()'s thread only
 };
 
 // How far an upload came before it ended.

@@ -1,14 +1,14 @@
 #ifndef HJ5_PLATFORM_FORM_OPS_H_
 #define HJ5_PLATFORM_FORM_OPS_H_
 
-#include <functional>
 #include <optional>
 #include <string>
 
 namespace hj5 {
 
 // Numeric identifiers of the form's controls.
-enum class FieldId {
+enum class ControlId {
+  kClose = 1,  // the form's OK button
   kAddress = 1000,
   kLoginId = 1001,
   kPassword = 1002,
@@ -16,9 +16,12 @@ enum class FieldId {
   kNotice = 1004,
   kFtpPort = 1006,
   kHttpPort = 1007,
+  kUpdate = 1009,  // "XML-UPDATE"
 };
 
-inline constexpr int kUpdateButtonId = 1009;
+// The text fields among them.
+using FieldId = ControlId;
+
 inline constexpr int kRestartTimerId = 2004;
 inline constexpr int kSendFirmwareMessage = 102;
 
@@ -85,9 +88,11 @@ class FormOps {
   virtual std::optional<ChosenFile> ChooseFile(
       const FileChooserRequest& request) = 0;
 
-  // Starts the worker thread running `procedure`. Returns false when the
-  // thread could not be started. UI thread only; one worker at a time.
-  virtual bool StartWorker(std::function<void()> procedure) = 0;
+  // Releases every caller waiting for the UI thread (a box, a line, message
+  // 102) and makes every later call return at once, as when the form closes:
+  // an update that is being stopped must not wait for a person. Any thread;
+  // never blocks. Cannot be undone.
+  virtual void Interrupt() = 0;
 };
 
 }  // namespace hj5

@@ -48,6 +48,13 @@ class FtpClient {
   // Aborts the upload in progress, if any (it returns kSendFile), and makes
   // every later upload return kSendFile at once. Never blocks.
   virtual void Cancel() = 0;
+
+  // Why the last Send() failed, in one short line for a maintainer's log
+  // (what libcurl said, the server's last reply, the system's error text);
+  // never shown to the operator and never holding the password. Empty after
+  // a Send() that returned 0, and before the first one. Called on the thread
+  // that called Send(), after it returned.
+  virtual std::string LastCause() const = 0;
 };
 
 }  // namespace hj5

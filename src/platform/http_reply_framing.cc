@@ -8,7 +8,6 @@ namespace {
 
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kLengthName = "content-length";
-constexpr std::string_view kTokenStart = "HJ5_Ret(";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -59,23 +58,6 @@ bool CompleteByContentLength(std::string_view held) {
     headers.remove_prefix(eol + 2);
   }
   return false;
-}
-
-bool EndsWithClosingToken(std::string_view held) {
-  while (!held.empty() &&
-         (IsBlank(held.back()) || held.back() == '\r' || held.back() == '\n')) {
-    held.remove_suffix(1);
-  }
-  if (held.empty() || held.back() != ')') return false;
-  held.remove_suffix(1);
-  std::size_t digits = 0;
-  while (!held.empty() && IsDigit(held.back())) {
-    held.remove_suffix(1);
-    ++digits;
-  }
-  if (digits == 0) return false;
-  if (!held.empty() && held.back() == '-') held.remove_suffix(1);
-  return held.ends_with(kTokenStart);
 }
 
 }  // namespace hj5

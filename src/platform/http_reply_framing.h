@@ -12,11 +12,6 @@ namespace hj5 {
 // header. Pure; any thread.
 bool CompleteByContentLength(std::string_view held);
 
-// Whether `held` ends with a closing token "HJ5_Ret(" <optional '-'>
-// <one or more digits> ")", optionally followed by blanks, CR or LF. The
-// token's name is matched case-sensitively. Pure; any thread.
-bool EndsWithClosingToken(std::string_view held);
-
 }  // namespace hj5
 
 #endif  // HJ5_PLATFORM_HTTP_REPLY_FRAMING_H_

@@ -49,6 +49,11 @@ class HttpTransport {
   // Cancels the exchange in progress, if any, and makes every later exchange
   // return kTimeout at once. Any thread; never blocks.
   virtual void Cancel() = 0;
+
+  // A short cause of the last exchange's failure for a maintainer (the phase
+  // and the system's error text), never shown to the operator; empty after
+  // a success. The thread that called Exchange(), after it returned.
+  virtual std::string LastCause() const = 0;
 };
 
 }  // namespace hj5

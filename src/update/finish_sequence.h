@@ -1,7 +1,7 @@
 #ifndef HJ5_UPDATE_FINISH_SEQUENCE_H_
 #define HJ5_UPDATE_FINISH_SEQUENCE_H_
 
-#include "update/update_sequence.h"
+#include "device/update_context.h"
 
 namespace hj5 {
 

@@ -3,9 +3,7 @@
 
 #include <string>
 
-#include "device/device_session.h"
-#include "platform/form_ops.h"
-#include "platform/ftp_client.h"
+#include "device/update_context.h"
 
 namespace hj5 {
 
@@ -16,11 +14,11 @@ inline constexpr const char* kRemoteDirectory = "C:\\www\\";
 std::string RemotePath(const std::string& chosen_name);
 
 // The form's handler of message 102: uploads the chosen file to the device.
-// On failure it shows one warning box, "Firm Sending Error(<message>)"; it
-// writes neither line and leaves control 1009 alone. Returns 0 when the file
-// was stored, -1 otherwise. UI thread.
-int FirmwareSend(FormOps& form, FtpClient& ftp, const DeviceSession& session,
-                 const ChosenFile& file);
+// On failure it shows one warning box, "Firm Sending Error(<message>)", and
+// keeps the FTP client's cause in the context's log; it writes neither line
+// and leaves control 1009 alone. Returns 0 when the file was stored, -1
+// otherwise. UI thread in the forms.
+int FirmwareSend(const UpdateContext& context);
 
 }  // namespace hj5
 

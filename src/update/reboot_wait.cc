@@ -3,30 +3,33 @@
 #include "device/command_exchange.h"
 #include "device/commands.h"
 #include "device/report.h"
-#include "update/step.h"
 
 namespace hj5 {
 
 RebootOutcome RebootWait(const UpdateContext& context) {
-  const DeviceLink link = LinkOf(context);
+  FormOps& form = context.form;
+  Clock& clock = context.platform.clock;
   const std::string probe = CommandBody(Command::kProbe, context.session);
-  context.form.StartRestartTimer();
-  context.clock.SleepMs(kFirstProbeDelayMs);
-  const std::int64_t start = context.clock.NowSeconds();
+  form.StartRestartTimer();
+  clock.SleepMs(kFirstProbeDelayMs);
+  const std::int64_t start = clock.NowSeconds();
   for (int poll = 1;; ++poll) {
-    if (CommandExchange(link, probe, /*report=*/0) == 0) {
-      context.form.StopRestartTimer();
+    const CommandVerdict verdict = SendAndJudge(context, probe);
+    if (verdict.accepted) {
+      form.StopRestartTimer();
       return RebootOutcome::kAnswered;
     }
-    if (context.clock.NowSeconds() - start > kRebootLimitSeconds) {
-      context.form.StopRestartTimer();
-      ReportError(context.form, "Reboot Time out.");
+    if (clock.NowSeconds() - start > kRebootLimitSeconds) {
+      form.StopRestartTimer();
+      ReportError(context, "Reboot Time out.",
+                  std::to_string(poll) + " probes unanswered; the last: " +
+                      verdict.text + ", " + verdict.cause);
       return RebootOutcome::kTimedOut;
     }
     if (poll == kMaxProbes) break;
-    context.clock.SleepMs(kProbeIntervalMs);
+    clock.SleepMs(kProbeIntervalMs);
   }
-  context.form.StopRestartTimer();
+  form.StopRestartTimer();
   return RebootOutcome::kPollsUsedUp;
 }
 

@@ -1,7 +1,9 @@
 #ifndef HJ5_UPDATE_REBOOT_WAIT_H_
 #define HJ5_UPDATE_REBOOT_WAIT_H_
 
-#include "update/update_sequence.h"
+#include <cstdint>
+
+#include "device/update_context.h"
 
 namespace hj5 {
 

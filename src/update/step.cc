@@ -1,18 +1,15 @@
 #include "update/step.h"
 
-namespace hj5 {
+#include "device/command_exchange.h"
 
-DeviceLink LinkOf(const UpdateContext& context) {
-  return DeviceLink{context.form, context.transport, context.session,
-                    context.limit_seconds};
-}
+namespace hj5 {
 
 bool RunStep(const UpdateContext& context, std::uint32_t pause_ms,
              const char* status, Command command) {
-  if (pause_ms > 0) context.clock.SleepMs(pause_ms);
+  if (pause_ms > 0) context.platform.clock.SleepMs(pause_ms);
   context.form.SetFieldText(FieldId::kStatus, status);
   const std::string body = CommandBody(command, context.session);
-  return CommandExchange(LinkOf(context), body, /*report=*/1) == 0;
+  return CommandExchange(context, body, /*report=*/1) == 0;
 }
 
 }  // namespace hj5

@@ -1,14 +1,12 @@
 #ifndef HJ5_UPDATE_STEP_H_
 #define HJ5_UPDATE_STEP_H_
 
-#include "device/command_exchange.h"
+#include <cstdint>
+
 #include "device/commands.h"
-#include "update/update_sequence.h"
+#include "device/update_context.h"
 
 namespace hj5 {
-
-// The device link of an update.
-DeviceLink LinkOf(const UpdateContext& context);
 
 // One step of an update: sleeps `pause_ms` (none when 0), shows `status` and
 // sends `command`, reporting a failure. True when the device took it.

@@ -24,8 +24,7 @@ int EarlyEnd(FormOps& form, const char* text) {
 int UpdateSequence(const UpdateContext& context) {
   FormOps& form = context.form;
   form.SetFieldText(FieldId::kStatus, "Processing(0)");
-  if (IdentityCheck(LinkOf(context)) != 0)
-    return EarlyEnd(form, "Update Failure.");
+  if (IdentityCheck(context) != 0) return EarlyEnd(form, "Update Failure.");
   if (!RunStep(context, kStepPauseMs, "Processing(1)", Command::kFtpOn))
     return EarlyEnd(form, kUpdateError);
   if (!RunStep(context, kStepPauseMs, "Processing(2)",
@@ -37,7 +36,7 @@ int UpdateSequence(const UpdateContext& context) {
     FinishSequence(context, /*failed=*/true);
     return 0;
   }
-  context.clock.SleepMs(kStepPauseMs);
+  context.platform.clock.SleepMs(kStepPauseMs);
   form.SetFieldText(FieldId::kStatus, "Processing(4)");
   // A file that did not arrive makes the outcome an error, but the device
   // is still restored.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -106,12 +107,29 @@ XmlCheckResult DeclarationScanner::Result() {
                                  : XmlCheckResult::kRefused;
 }
 
-// Opens a regular file for reading without blocking on a FIFO or device.
-int OpenRegular(const std::string& path) {
+// "<step>: <the system's text for error>" into `cause`, when there is one.
+void SetCause(std::string* cause, const char* step, int error) {
+  if (cause) {
+    *cause = std::string(step) + ": " + std::generic_category().message(error);
+  }
+}
+
+// Opens a regular file for reading without blocking on a FIFO or device; -1,
+// with the cause, when that is not possible.
+int OpenRegular(const std::string& path, std::string* cause) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    SetCause(cause, "open", errno);
+    return -1;
+  }
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0) {
+    SetCause(cause, "fstat", errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    if (cause) *cause = "not a regular file";
     ::close(fd);
     return -1;
   }
@@ -126,8 +144,9 @@ XmlCheckResult CheckXmlText(std::string_view bytes) {
   return scanner.Result();
 }
 
-XmlCheckResult CheckXmlFile(const std::string& path) {
-  int fd = OpenRegular(path);
+XmlCheckResult CheckXmlFile(const std::string& path, std::string* cause) {
+  if (cause) cause->clear();
+  int fd = OpenRegular(path, cause);
   if (fd < 0) return XmlCheckResult::kUnreadable;
   std::vector<char> buffer(kBufferBytes);
   DeclarationScanner scanner;
@@ -135,6 +154,7 @@ XmlCheckResult CheckXmlFile(const std::string& path) {
     ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
+      SetCause(cause, "read", errno);
       ::close(fd);
       return XmlCheckResult::kUnreadable;
     }
@@ -144,8 +164,8 @@ XmlCheckResult CheckXmlFile(const std::string& path) {
   return scanner.Result();
 }
 
-int XmlFileCheck(FormOps& form, const std::string& path) {
-  switch (CheckXmlFile(path)) {
+int XmlFileCheck(FormOps& form, const std::string& path, std::string* cause) {
+  switch (CheckXmlFile(path, cause)) {
     case XmlCheckResult::kAccepted:
       return 0;
     case XmlCheckResult::kUnreadable:

@@ -19,14 +19,20 @@ enum class XmlCheckResult {
 // it) up to the first five characters of its first non-blank line; leading
 // tab, LF, VT, FF, CR and space are blank, no byte at or above 0x80 is.
 // Streams through a fixed buffer: constant memory whatever the file.
-XmlCheckResult CheckXmlFile(const std::string& path);
+// When given, `cause` receives why the file is kUnreadable, for a
+// maintainer's log ("open: No such file or directory", "read: Input/output
+// error", "not a regular file"), and is empty otherwise.
+XmlCheckResult CheckXmlFile(const std::string& path,
+                            std::string* cause = nullptr);
 
 // The same over bytes held in memory.
 XmlCheckResult CheckXmlText(std::string_view bytes);
 
 // The click's check of the chosen file: shows "File Open Failure." when the
-// file cannot be read. Returns 0 when accepted, -1 otherwise. UI thread.
-int XmlFileCheck(FormOps& form, const std::string& path);
+// file cannot be read. Returns 0 when accepted, -1 otherwise; `cause`, when
+// given, as CheckXmlFile() fills it. UI thread.
+int XmlFileCheck(FormOps& form, const std::string& path,
+                 std::string* cause = nullptr);
 
 }  // namespace hj5
 

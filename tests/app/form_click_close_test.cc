@@ -14,11 +14,12 @@
 #include <memory>
 #include <string>
 
-#include "app/blocking_fakes.h"
 #include "app/modal_answerer.h"
 #include "app/update_form.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "platform/asio_http_transport.h"
+#include "support/blocking_fakes.h"
 
 namespace hj5 {
 namespace {
@@ -30,8 +31,8 @@ using test::ModalAnswerer;
 using testing::Each;
 using testing::ElementsAre;
 
-// Well below UpdateForm::kCloseWaitMs: a close that took longer would have
-// had to leave the worker behind.
+// Well below UpdateRunner::kStopWait: a close that took longer would have
+// waited for the worker in a plain join.
 constexpr qint64 kPromptCloseMs = 1500;
 
 class FormClickTest : public testing::Test {
@@ -45,8 +46,7 @@ class FormClickTest : public testing::Test {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("<?xml version=\"1.0\"?>\n<config/>\n");
     file.close();
-    form_ =
-        std::make_unique<UpdateForm>(FormPlatform{transport_, ftp_, clock_});
+    form_ = std::make_unique<UpdateForm>(Platform{transport_, ftp_, clock_});
     answerer_ = std::make_unique<ModalAnswerer>(form_.get());
     answerer_->AnswerChooser(xml_path_);
     // Loopback only, set before anything is pressed.
@@ -210,7 +210,10 @@ TEST_F(FailingDeviceTest, AnEndedUpdateLetsTheNextClickStartAnother) {
         return answerer_->boxes().size() == 2 && UpdateButton()->isEnabled();
       },
       5000));
-  QTest::qWait(50);  // the worker's last act
+  // The worker's last act makes the runner idle; no sleep steps over it.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return form_->runner().state() == UpdateRunner::State::kIdle; },
+      5000));
   Click();
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return answerer_->boxes().size() == 4; }, 5000));
@@ -220,6 +223,43 @@ TEST_F(FailingDeviceTest, AnEndedUpdateLetsTheNextClickStartAnother) {
       answerer_->box_texts(),
       ElementsAre("Communication Error(Connection Error)", "Update Failure.",
                   "Communication Error(Connection Error)", "Update Failure."));
+}
+
+// The product's transport with a name lookup that hangs: the close ends
+// within the stop's wait, and neither the form nor the transport waits for
+// the lookup as they go.
+TEST(FormCloseTest, CloseWhileAHostNameLookupHangsEndsPromptly) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString xml_path = dir.filePath(QStringLiteral("update.xml"));
+  QFile file(xml_path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("<?xml version=\"1.0\"?>\n");
+  file.close();
+  test::StalledLookup lookup;
+  BlockingClock clock;
+  IdleFtpClient ftp;
+  auto transport = std::make_unique<AsioHttpTransport>(
+      AsioHttpTransportOptions{.lookup = &lookup});
+  auto form = std::make_unique<UpdateForm>(Platform{*transport, ftp, clock});
+  ModalAnswerer answerer(form.get());
+  answerer.AnswerChooser(xml_path);
+  // A name the seam is asked for and never answers; nothing leaves the
+  // machine.
+  form->findChild<QLineEdit*>(QStringLiteral("control1000"))
+      ->setText(QStringLiteral("hj5-device.invalid"));
+  form->show();
+  QTest::mouseClick(
+      form->findChild<QPushButton*>(QStringLiteral("control1009")),
+      Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lookup.started == 1; }, 5000));
+  QElapsedTimer timer;
+  timer.start();
+  form->close();
+  form.reset();
+  transport.reset();
+  EXPECT_LT(timer.elapsed(), kPromptCloseMs);
+  EXPECT_TRUE(answerer.boxes().empty());
 }
 
 }  // namespace

@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/blocking_fakes.h"
 #include "app/modal_answerer.h"
 #include "app/update_form.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "support/blocking_fakes.h"
 
 namespace hj5 {
 namespace {
@@ -57,10 +57,7 @@ class RecordingOps final : public FormOps {
     Record("choose");
     return ChosenFile{"/tmp/a.xml", "a.xml"};
   }
-  bool StartWorker(std::function<void()>) override {
-    Record("start");
-    return true;
-  }
+  void Interrupt() override { Record("interrupt"); }
 
   std::vector<std::string> calls() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -128,23 +125,16 @@ TEST(QtFormOpsTest, UiThreadCallsRunDirectlyWithoutAnEventLoop) {
   ops.SetFieldText(FieldId::kNotice, "");
   EXPECT_EQ(ops.FieldText(FieldId::kLoginId), "typed");
   EXPECT_EQ(ops.SendFirmwareMessage(), 0);
-  EXPECT_TRUE(ops.StartWorker([] {}));
   EXPECT_TRUE(ops.ChooseFile({}).has_value());
-  EXPECT_THAT(ui.calls(),
-              ElementsAre("set ", "read", "102", "start", "choose"));
+  EXPECT_THAT(ui.calls(), ElementsAre("set ", "read", "102", "choose"));
 }
 
 TEST(QtFormOpsTest, UiThreadOnlyOperationsRefuseOtherThreads) {
   QObject ui_object;
   RecordingOps ui;
   QtFormOps ops(ui_object, ui);
-  bool started = true;
   bool chose = true;
-  RunOnWorker([&] {
-    started = ops.StartWorker([] {});
-    chose = ops.ChooseFile({}).has_value();
-  });
-  EXPECT_FALSE(started);
+  RunOnWorker([&] { chose = ops.ChooseFile({}).has_value(); });
   EXPECT_FALSE(chose);
   EXPECT_TRUE(ui.calls().empty());
 }
@@ -161,21 +151,22 @@ TEST(QtFormOpsTest, ClosingReleasesAWorkerTheUiThreadNeverServed) {
                          [&] { return ops.FieldText(FieldId::kAddress); });
   EXPECT_EQ(sent.wait_for(std::chrono::milliseconds(200)),
             std::future_status::timeout);
-  ops.BeginClosing();
+  ops.Interrupt();
   ASSERT_EQ(sent.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(sent.get(), -1);  // never "stored"
   EXPECT_EQ(read.get(), "");
-  // The posted calls, served later, do nothing.
+  // The posted calls, served later, do nothing; the form's own waits were
+  // interrupted on the UI thread.
   QCoreApplication::processEvents();
-  EXPECT_TRUE(ui.calls().empty());
+  EXPECT_THAT(ui.calls(), ElementsAre("interrupt"));
 }
 
 TEST(QtFormOpsTest, OnceClosingEveryCallFailsAtOnceOnAnyThread) {
   QObject ui_object;
   RecordingOps ui;
   QtFormOps ops(ui_object, ui);
-  ops.BeginClosing();
+  ops.Interrupt();
   EXPECT_TRUE(ops.closing());
   auto all_calls = [&] {
     ops.ShowBox(BoxKind::kWarning, "x");
@@ -186,12 +177,11 @@ TEST(QtFormOpsTest, OnceClosingEveryCallFailsAtOnceOnAnyThread) {
     EXPECT_EQ(ops.FieldText(FieldId::kAddress), "");
     EXPECT_EQ(ops.SendFirmwareMessage(), -1);
     EXPECT_FALSE(ops.ChooseFile({}).has_value());
-    EXPECT_FALSE(ops.StartWorker([] {}));
   };
   all_calls();
   std::thread worker(all_calls);  // no event loop needed: nothing waits
   worker.join();
-  EXPECT_TRUE(ui.calls().empty());
+  EXPECT_THAT(ui.calls(), ElementsAre("interrupt"));
 }
 
 // --- Through the real form -------------------------------------------------
@@ -201,7 +191,7 @@ class FormOpsOnFormTest : public testing::Test {
   BlockingClock clock_;
   BlockingTransport transport_{BlockingTransport::Mode::kFail};
   IdleFtpClient ftp_;
-  UpdateForm form_{FormPlatform{transport_, ftp_, clock_}};
+  UpdateForm form_{Platform{transport_, ftp_, clock_}};
 };
 
 TEST_F(FormOpsOnFormTest, AWorkerBoxReturnsOnlyAfterTheOperatorDismissedIt) {

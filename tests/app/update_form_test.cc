@@ -16,10 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "app/blocking_fakes.h"
+#include "app/form_layout.h"
 #include "app/modal_answerer.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "support/blocking_fakes.h"
 
 namespace hj5 {
 namespace {
@@ -33,8 +34,7 @@ using testing::ElementsAre;
 class UpdateFormTest : public testing::Test {
  protected:
   void SetUp() override {
-    form_ =
-        std::make_unique<UpdateForm>(FormPlatform{transport_, ftp_, clock_});
+    form_ = std::make_unique<UpdateForm>(Platform{transport_, ftp_, clock_});
   }
 
   QLineEdit* Field(int id) const {
@@ -177,15 +177,14 @@ TEST_F(UpdateFormTest, UsesTheFormFontAtNinePoints) {
 
 TEST_F(UpdateFormTest, PlacesEveryControlFromDialogUnits) {
   const UnitRect layout[] = {
-      {"labelAddress", 7, 11, 31, 8},   {"labelLoginId", 7, 25, 31, 8},
-      {"labelPassword", 7, 42, 31, 8},  {"labelPortNo", 7, 58, 31, 8},
-      {"labelHttp", 43, 57, 19, 8},     {"labelFtp", 46, 61, 15, 8},
-      {"control1000", 39, 7, 66, 12},   {"control1001", 39, 23, 66, 12},
-      {"control1002", 39, 39, 66, 12},  {"control1007", 96, 59, 41, 12},
-      {"control1006", 64, 61, 41, 12},  {"control1004", 7, 65, 170, 12},
-      {"control1003", 7, 78, 170, 12},  {"control1", 127, 103, 50, 15},
-      {"logo", 6, 108, 23, 10},         {"labelMaker", 34, 110, 57, 8},
-      {"control1009", 119, 33, 59, 23},
+      {"labelAddress", 7, 11, 31, 8},  {"labelLoginId", 7, 25, 31, 8},
+      {"labelPassword", 7, 42, 31, 8}, {"labelPortNo", 7, 58, 31, 8},
+      {"labelHttp", 43, 57, 19, 8},    {"labelFtp", 46, 61, 15, 8},
+      {"control1000", 39, 7, 66, 12},  {"control1001", 39, 23, 66, 12},
+      {"control1002", 39, 39, 66, 12}, {"control1007", 96, 59, 41, 12},
+      {"control1006", 64, 61, 41, 12}, {"control1004", 7, 65, 170, 12},
+      {"control1003", 7, 78, 170, 12}, {"control1", 127, 103, 50, 15},
+      {"logo", 6, 108, 23, 10},        {"control1009", 119, 33, 59, 23},
   };
   for (const UnitRect& r : layout) {
     QWidget* control = Named(r.name);
@@ -196,6 +195,21 @@ TEST_F(UpdateFormTest, PlacesEveryControlFromDialogUnits) {
   form_->show();
   EXPECT_EQ(form_->size(), client.size());
   EXPECT_EQ(form_->minimumSize(), form_->maximumSize());  // not resizable
+}
+
+// The maker's name is wider than its 57 units in the form's font: the label
+// keeps its place and grows towards the Close button until the name fits.
+TEST_F(UpdateFormTest, TheMakerLabelShowsItsWholeName) {
+  auto* maker = qobject_cast<QLabel*>(Named("labelMaker"));
+  ASSERT_NE(maker, nullptr);
+  const QRect place = ExpectedPixels(form_->font(), {"", 34, 110, 57, 8});
+  const QRect shown = maker->geometry();
+  EXPECT_EQ(shown.topLeft(), place.topLeft());
+  EXPECT_EQ(shown.height(), place.height());
+  EXPECT_GE(shown.width(), place.width());
+  EXPECT_LE(QFontMetrics(maker->font()).horizontalAdvance(maker->text()),
+            maker->contentsRect().width());
+  EXPECT_LT(shown.right(), Button(1)->geometry().left());
 }
 
 TEST(DialogUnitsTest, RoundsToTheNearestPixel) {
@@ -247,7 +261,7 @@ TEST_F(UpdateFormTest, EndsByCloseEnterEscapeAndTheCloseBox) {
       {"close box", [](UpdateForm& f) { f.close(); }},
   };
   for (const Way& way : ways) {
-    UpdateForm form(FormPlatform{transport_, ftp_, clock_});
+    UpdateForm form(Platform{transport_, ftp_, clock_});
     QSignalSpy finished(&form, &QDialog::finished);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form)) << way.name;

@@ -3,6 +3,7 @@
 // who answers the chooser and acknowledges every box.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,10 +11,12 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/modal_answerer.h"
+#include "app/product_platform.h"
 #include "app/update_form.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
@@ -72,7 +75,8 @@ TEST(WholeToolTest, UpdatesTheEmulatedDeviceFromEndToEnd) {
               static_cast<qint64>(content.size()));
   }
 
-  UpdateForm form;  // the product's adapters
+  const ProductPlatform adapters;
+  UpdateForm form(adapters.platform());
   test::ModalAnswerer answerer(&form);
   answerer.AnswerChooser(path);
   StatusRecorder status(Field(form, 1003));
@@ -112,6 +116,80 @@ TEST(WholeToolTest, UpdatesTheEmulatedDeviceFromEndToEnd) {
   EXPECT_EQ(emulator.Param("user9"), "HJ5M");
 
   form.close();
+}
+
+// The operator closes the tool in the middle of a real update: the close
+// ends within the runner's stop wait whatever the worker was doing, and the
+// device is left as it was (the next update accepts it).
+class CloseDuringUpdateTest : public testing::Test {
+ protected:
+  void Open(test::EmulatorProcess& emulator) {
+    ASSERT_TRUE(dir_.isValid());
+    path_ = dir_.filePath(QStringLiteral("update.xml"));
+    QFile file(path_);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("<?xml version=\"1.0\"?>\n<config/>\n");
+    file.close();
+    form_ = std::make_unique<UpdateForm>(adapters_.platform());
+    answerer_ = std::make_unique<test::ModalAnswerer>(form_.get());
+    answerer_->AnswerChooser(path_);
+    // Loopback only, set before anything is pressed.
+    Field(*form_, 1000)->setText(QStringLiteral("127.0.0.1"));
+    Field(*form_, 1001)->setText(QStringLiteral("admin"));
+    Field(*form_, 1002)->setText(QStringLiteral("hj5pass"));
+    Field(*form_, 1006)->setText(QString::number(emulator.ftp_port()));
+    Field(*form_, 1007)->setText(QString::number(emulator.http_port()));
+    form_->show();
+    QTest::mouseClick(
+        form_->findChild<QPushButton*>(QStringLiteral("control1009")),
+        Qt::LeftButton);
+  }
+
+  bool StatusReaches(const QString& prefix) {
+    return QTest::qWaitFor(
+        [&] { return Field(*form_, 1003)->text().startsWith(prefix); }, 30000);
+  }
+
+  qint64 CloseAndTime() {
+    QElapsedTimer timer;
+    timer.start();
+    form_->close();
+    return timer.elapsed();
+  }
+
+  void TearDown() override {
+    answerer_.reset();
+    form_.reset();
+  }
+
+  QTemporaryDir dir_;
+  QString path_;
+  const ProductPlatform adapters_;
+  std::unique_ptr<UpdateForm> form_;
+  std::unique_ptr<test::ModalAnswerer> answerer_;
+};
+
+TEST_F(CloseDuringUpdateTest, DuringTheRebootWait) {
+  test::EmulatorProcess emulator({"--reboot-seconds", "60"});
+  ASSERT_TRUE(emulator.ok()) << emulator.error();
+  Open(emulator);
+  ASSERT_TRUE(StatusReaches(QStringLiteral("Restarting(2)")));
+  EXPECT_LT(CloseAndTime(), UpdateRunner::kStopWait.count());
+  EXPECT_EQ(form_->runner().state(), UpdateRunner::State::kStopping);
+  EXPECT_TRUE(answerer_->boxes().empty());
+  EXPECT_EQ(emulator.Param("user9"), "UPDATE");
+}
+
+TEST_F(CloseDuringUpdateTest, DuringAnExchangeTheDeviceNeverAnswers) {
+  test::EmulatorProcess emulator(
+      {"--fault", R"({"match": {"CODE": "user9"}, "blackhole": true})"});
+  ASSERT_TRUE(emulator.ok()) << emulator.error();
+  Open(emulator);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return emulator.RequestBodies().size() == 3; }, 30000));
+  EXPECT_LT(CloseAndTime(), UpdateRunner::kStopWait.count());
+  EXPECT_TRUE(answerer_->boxes().empty());
+  EXPECT_EQ(emulator.RequestBodies().size(), 3u);  // nothing after the close
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "device/commands.h"
 #include "support/fake_form.h"
+#include "support/fake_ftp_client.h"
 #include "support/fake_transport.h"
 
 namespace hj5 {
@@ -48,14 +49,22 @@ TEST(ReplyCodeTest, ATokenWithoutANumberIsNoToken) {
   EXPECT_EQ(ReplyCode("hj5_ret(0)"), kNoToken);
 }
 
+// The number is read as sscanf(tail, "HJ5_Ret(%d)") reads it: white space
+// and a sign before the digits, and no ')' needed after them.
+TEST(ReplyCodeTest, ReadsTheNumberAsScanfDoes) {
+  EXPECT_EQ(ReplyCode("HJ5_Ret( +5)"), 5);
+  EXPECT_EQ(ReplyCode("ok HJ5_Ret(\t-3)"), -3);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(7"), 7);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(-2x"), -2);
+}
+
 class CommandExchangeTest : public ::testing::Test {
  protected:
   CommandExchangeTest() { session_.address = "127.0.0.1"; }
 
   int Exchange(FakeReply reply, int report = 1) {
     transport_.Always("ModeOne", reply);
-    const DeviceLink link{form_, transport_, session_, 20};
-    return CommandExchange(link, CommandBody(Command::kModeOne, session_),
+    return CommandExchange(Context(), CommandBody(Command::kModeOne, session_),
                            report);
   }
 
@@ -72,11 +81,19 @@ class CommandExchangeTest : public ::testing::Test {
             "status \"" + text + "\"", "notice \"\""};
   }
 
+  UpdateContext Context() {
+    return UpdateContext{form_, platform_, session_, chosen_, causes_};
+  }
+
   test::Transcript transcript_;
   test::FakeClock clock_;
   test::FakeForm form_{transcript_};
   test::FakeTransport transport_{transcript_, clock_};
+  test::FakeFtpClient ftp_{transcript_};
+  Platform platform_{transport_, ftp_, clock_, 20};
   DeviceSession session_;
+  ChosenFile chosen_;
+  CauseLog causes_;
 };
 
 TEST_F(CommandExchangeTest, SuccessCodesPassSilently) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_form.h"
+#include "support/fake_ftp_client.h"
 #include "support/fake_transport.h"
 
 namespace hj5 {
@@ -20,7 +21,8 @@ class IdentityCheckTest : public ::testing::Test {
 
   int Check(FakeReply reply) {
     transport_.Always("QueryDevice", reply);
-    return IdentityCheck(DeviceLink{form_, transport_, session_, 20});
+    return IdentityCheck(
+        UpdateContext{form_, platform_, session_, chosen_, causes_});
   }
 
   std::vector<std::string> Refused(const std::string& text) {
@@ -32,7 +34,11 @@ class IdentityCheckTest : public ::testing::Test {
   test::FakeClock clock_;
   test::FakeForm form_{transcript_};
   test::FakeTransport transport_{transcript_, clock_};
+  test::FakeFtpClient ftp_{transcript_};
+  Platform platform_{transport_, ftp_, clock_, 20};
   DeviceSession session_;
+  ChosenFile chosen_;
+  CauseLog causes_;
 };
 
 TEST_F(IdentityCheckTest, AcceptsTheDeviceCodeOrAnUnfinishedUpdate) {

@@ -19,13 +19,17 @@
 #include "app/update_launch.h"
 #include "device/command_exchange.h"
 #include "device/commands.h"
+#include "device/reply_token.h"
 #include "platform/asio_http_transport.h"
 #include "platform/curl_ftp_client.h"
+#include "platform/steady_clock.h"
+#include "support/blocking_fakes.h"
 #include "support/emulator_process.h"
 #include "support/fake_form.h"
 #include "support/headless_update.h"
 #include "support/scaled_clock.h"
 #include "update/firmware_send.h"
+#include "update/update_runner.h"
 
 namespace hj5::test {
 namespace {
@@ -70,8 +74,7 @@ class SecurityTest : public ::testing::Test {
   Lines Exchange(EmulatorProcess& device, Command command) {
     transcript_.Clear();
     session_.http_port = device.http_port();
-    DeviceLink link{form_, transport_, session_, kLimitSeconds};
-    CommandExchange(link, CommandBody(command, session_), 1);
+    CommandExchange(Context(), CommandBody(command, session_), 1);
     return transcript_.Lines();
   }
 
@@ -79,7 +82,8 @@ class SecurityTest : public ::testing::Test {
   Lines Upload(EmulatorProcess& device, const std::string& name) {
     transcript_.Clear();
     session_.ftp_port = device.ftp_port();
-    FirmwareSend(form_, ftp_, session_, ChosenFile{path_, name});
+    chosen_ = ChosenFile{path_, name};
+    FirmwareSend(Context());
     return transcript_.Lines();
   }
 
@@ -87,8 +91,17 @@ class SecurityTest : public ::testing::Test {
   DeviceSession session_;
   Transcript transcript_;
   FakeForm form_{transcript_};
-  AsioHttpTransport transport_;
+  AsioHttpTransport transport_{
+      AsioHttpTransportOptions{.reply_closed = EndsWithClosingToken}};
   CurlFtpClient ftp_;
+  SteadyClock clock_;
+  Platform platform_{transport_, ftp_, clock_, kLimitSeconds};
+  ChosenFile chosen_;
+  CauseLog causes_;
+
+  UpdateContext Context() {
+    return UpdateContext{form_, platform_, session_, chosen_, causes_};
+  }
 };
 
 // "&", "=", CR, LF, a NUL-free request smuggling attempt and bytes above
@@ -185,13 +198,16 @@ TEST_F(SecurityTest, AFileNameWithControlBytesNeverReachesStor) {
                                           "..\\..\\boot.ini",
                                           "D:evil.xml"};
   for (const std::string& name : names) {
-    DeviceSession session;
-    ChosenFile chosen;
-    std::atomic<bool> running{false};
+    // A runner of its own: its end cancels its adapters for good.
+    test::BlockingClock clock;
+    test::BlockingTransport transport(test::BlockingTransport::Mode::kFail);
+    test::IdleFtpClient ftp;
+    UpdateRunner runner(form_, Platform{transport, ftp, clock},
+                        [](const UpdateContext&) { return 0; });
     form_.chooser_answer = ChosenFile{path_, name};
     form_.Type(FieldId::kLoginId, "admin");
     form_.Type(FieldId::kPassword, "hj5pass");
-    LaunchContext context{form_, session, chosen, running, "", [] {}};
+    LaunchContext context{form_, runner, ""};
     transcript_.Clear();
     LaunchUpdate(context);
     EXPECT_EQ(transcript_.Lines().back(), "box warning \"File Name Error.\"")

@@ -9,15 +9,20 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "device/reply_token.h"
 #include "platform/http_reply_framing.h"
 
 namespace hj5 {
@@ -232,6 +237,21 @@ Outcome ExchangeWith(AsioHttpTransport& transport, const std::string& address,
   return {code, reply, elapsed};
 }
 
+// The options the product gives the transport for the device: its closing
+// token ends a reply after `quiet`.
+AsioHttpTransportOptions DeviceOptions(
+    milliseconds quiet = AsioHttpTransportOptions::kDefaultQuietPeriod) {
+  AsioHttpTransportOptions options;
+  options.quiet_period = quiet;
+  options.reply_closed = EndsWithClosingToken;
+  return options;
+}
+
+// The system's text for an errno value, as the causes quote it.
+std::string SystemText(int error) {
+  return std::system_category().message(error);
+}
+
 // Limits of the tests: a deadline test uses kShortLimit; one that must end
 // by another rule uses kLongLimit so that ending at the deadline shows.
 constexpr std::uint16_t kShortLimit = 1;
@@ -274,25 +294,6 @@ TEST(CompleteByContentLengthTest, NeedsAWholeHeaderBlockAndAValidHeader) {
       "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n"));
 }
 
-TEST(EndsWithClosingTokenTest, AcceptsSignedNumbersAndTrailingLineEnds) {
-  EXPECT_TRUE(EndsWithClosingToken("HJ5_Ret(0)"));
-  EXPECT_TRUE(EndsWithClosingToken("body HJ5_Ret(-12)"));
-  EXPECT_TRUE(EndsWithClosingToken("HJ5_Ret(7)\r\n"));
-  EXPECT_TRUE(EndsWithClosingToken("HJ5_Ret(7) \n"));
-}
-
-TEST(EndsWithClosingTokenTest, RejectsAnythingElseAtTheEnd) {
-  EXPECT_FALSE(EndsWithClosingToken(""));
-  EXPECT_FALSE(EndsWithClosingToken("HJ5_Ret()"));
-  EXPECT_FALSE(EndsWithClosingToken("HJ5_Ret(-)"));
-  EXPECT_FALSE(EndsWithClosingToken("HJ5_Ret(1"));
-  EXPECT_FALSE(EndsWithClosingToken("HJ5_Ret(1)x"));
-  EXPECT_FALSE(EndsWithClosingToken("hj5_ret(1)"));
-  EXPECT_FALSE(EndsWithClosingToken("HJ5_Ret (1)"));
-  EXPECT_FALSE(EndsWithClosingToken("HJ5_Ret(--1)"));
-  EXPECT_FALSE(EndsWithClosingToken("(1)"));
-}
-
 // ---------------------------------------------------------------------------
 // Connecting and addresses.
 
@@ -308,6 +309,15 @@ TEST(AsioHttpTransportTest, RefusedConnectionFailsFast) {
   EXPECT_EQ(outcome.code, http_code::kConnection);
   EXPECT_EQ(outcome.reply, "");
   EXPECT_LT(outcome.elapsed, kPrompt);
+  EXPECT_EQ(transport.LastCause(), "connect 127.0.0.1:" + std::to_string(port) +
+                                       ": " + SystemText(ECONNREFUSED));
+
+  // A success clears the cause of the failure before it.
+  OneShotServer server(ReplyAndClose("HJ5_Ret(0)"));
+  ASSERT_TRUE(server.listening());
+  ASSERT_EQ(ExchangeWith(transport, "127.0.0.1", server.port(), 5).code,
+            http_code::kOk);
+  EXPECT_EQ(transport.LastCause(), "");
 }
 
 // Only the empty address: an unknown name would be asked of the network's
@@ -317,6 +327,7 @@ TEST(AsioHttpTransportTest, EmptyAddressIsANetworkParameterError) {
   const Outcome outcome = ExchangeWith(transport, "", 80, kLongLimit);
   EXPECT_EQ(outcome.code, http_code::kNetworkParameter);
   EXPECT_LT(outcome.elapsed, kPrompt);
+  EXPECT_EQ(transport.LastCause(), "empty address");
 }
 
 // A listener that nobody accepts from: the kernel completes connections into
@@ -363,6 +374,9 @@ TEST(AsioHttpTransportTest, NoDescriptorForTheSocketIsASocketError) {
   ::setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_EQ(outcome.code, http_code::kSocket);
   EXPECT_LT(outcome.elapsed, kPrompt);
+  EXPECT_EQ(transport.LastCause(),
+            "open socket for 127.0.0.1:" + std::to_string(listener.port()) +
+                ": " + SystemText(EMFILE));
 }
 
 // True when /etc/hosts maps "localhost", so resolving it stays on this
@@ -381,6 +395,8 @@ bool LocalhostInHostsFile() {
   return false;
 }
 
+// The default lookup is the system's; "localhost" is answered from
+// /etc/hosts.
 TEST(AsioHttpTransportTest, ResolvesAHostNameAndAnIpv6Literal) {
   AsioHttpTransport transport;
   if (LocalhostInHostsFile()) {
@@ -390,6 +406,7 @@ TEST(AsioHttpTransportTest, ResolvesAHostNameAndAnIpv6Literal) {
         ExchangeWith(transport, "localhost", server.port(), 5);
     EXPECT_EQ(outcome.code, http_code::kOk);
     EXPECT_EQ(outcome.reply, "by name HJ5_Ret(0)");
+    EXPECT_EQ(transport.LastCause(), "");
   }
   OneShotServer server6(ReplyAndClose("over v6 HJ5_Ret(0)"), kRequest.size(),
                         AF_INET6);
@@ -397,6 +414,212 @@ TEST(AsioHttpTransportTest, ResolvesAHostNameAndAnIpv6Literal) {
   const Outcome outcome = ExchangeWith(transport, "::1", server6.port(), 5);
   EXPECT_EQ(outcome.code, http_code::kOk);
   EXPECT_EQ(outcome.reply, "over v6 HJ5_Ret(0)");
+}
+
+// ---------------------------------------------------------------------------
+// Name lookup through the seam.
+
+// A name no test asks the system about.
+constexpr char kDeviceName[] = "device.test";
+
+// A lookup that answers only when the test says so, from any thread, and
+// keeps the contract: once its PendingLookup is gone, an answer is dropped.
+class HandLookup final : public NameLookup {
+ public:
+  std::unique_ptr<PendingLookup> Start(const std::string& host,
+                                       Done done) override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->host = host;
+    state_->done = std::move(done);
+    state_->released = false;
+    return std::make_unique<Pending>(state_);
+  }
+
+  // Delivers `result` to the lookup in progress; false when there is none
+  // (not started yet, or abandoned).
+  bool Answer(LookupResult result) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!state_->done) return false;
+    Done done = std::move(state_->done);
+    state_->done = nullptr;
+    done(std::move(result));
+    return true;
+  }
+
+  // Whether the transport let go of the last lookup it started.
+  bool released() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->released;
+  }
+  std::string host() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->host;
+  }
+
+ private:
+  struct State {
+    mutable std::mutex mutex;
+    Done done;
+    std::string host;
+    bool released = false;
+  };
+  class Pending final : public PendingLookup {
+   public:
+    explicit Pending(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    ~Pending() override {
+      Done dropped;
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      dropped.swap(state_->done);
+      state_->released = true;
+    }
+
+   private:
+    std::shared_ptr<State> state_;
+  };
+
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+AsioHttpTransportOptions WithLookup(NameLookup* lookup) {
+  AsioHttpTransportOptions options = DeviceOptions();
+  options.lookup = lookup;
+  return options;
+}
+
+// Answers from its own thread as soon as the lookup has started, until
+// Stop(); bounded by kServerPatience.
+class Answerer {
+ public:
+  Answerer(HandLookup& lookup, LookupResult result)
+      : thread_([this, &lookup, result] {
+          const auto end = Ticks::now() + kServerPatience;
+          while (!stop_.load() && Ticks::now() < end) {
+            if (lookup.Answer(result)) return;
+            std::this_thread::sleep_for(milliseconds(1));
+          }
+        }) {}
+  ~Answerer() { Stop(); }
+  void Stop() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Destroys the transport; how long that took.
+milliseconds TimeToDestroy(std::unique_ptr<AsioHttpTransport>& transport) {
+  const auto start = Ticks::now();
+  transport.reset();
+  return std::chrono::duration_cast<milliseconds>(Ticks::now() - start);
+}
+
+TEST(AsioHttpTransportLookupTest, CancelEndsAnExchangeWhoseLookupNeverAnswers) {
+  HandLookup lookup;
+  auto transport = std::make_unique<AsioHttpTransport>(WithLookup(&lookup));
+  std::thread canceller([&transport] {
+    std::this_thread::sleep_for(milliseconds(200));
+    transport->Cancel();
+  });
+  const Outcome outcome = ExchangeWith(*transport, kDeviceName, 80, kLongLimit);
+  canceller.join();
+  EXPECT_EQ(outcome.code, http_code::kTimeout);
+  EXPECT_LT(outcome.elapsed, milliseconds(3000));
+  EXPECT_EQ(lookup.host(), kDeviceName);
+  EXPECT_TRUE(lookup.released());
+  EXPECT_EQ(transport->LastCause(), "cancelled");
+  EXPECT_LT(TimeToDestroy(transport), kPrompt);
+  EXPECT_FALSE(lookup.Answer({{"127.0.0.1"}, ""}));
+}
+
+TEST(AsioHttpTransportLookupTest, DeadlineEndsALookupThatNeverAnswers) {
+  HandLookup lookup;
+  auto transport = std::make_unique<AsioHttpTransport>(WithLookup(&lookup));
+  const Outcome outcome =
+      ExchangeWith(*transport, kDeviceName, 80, kShortLimit);
+  EXPECT_EQ(outcome.code, http_code::kNetworkParameter);
+  EXPECT_GE(outcome.elapsed, kDeadlineEarliest);
+  EXPECT_LT(outcome.elapsed, kDeadlineLatest);
+  EXPECT_TRUE(lookup.released());
+  EXPECT_EQ(transport->LastCause(),
+            "deadline of 1 s passed while looking up device.test");
+
+  // The answer comes too late: it is dropped, and the next exchange goes
+  // its own way.
+  EXPECT_FALSE(lookup.Answer({{"127.0.0.1"}, ""}));
+  OneShotServer server(ReplyAndClose("HJ5_Ret(0)"));
+  ASSERT_TRUE(server.listening());
+  Answerer answerer(lookup, {{"127.0.0.1"}, ""});
+  const Outcome next =
+      ExchangeWith(*transport, kDeviceName, server.port(), kLongLimit);
+  answerer.Stop();
+  EXPECT_EQ(next.code, http_code::kOk);
+  EXPECT_EQ(next.reply, "HJ5_Ret(0)");
+  EXPECT_LT(TimeToDestroy(transport), kPrompt);
+}
+
+// The addresses are tried in the order given; what is no address is
+// skipped.
+TEST(AsioHttpTransportLookupTest, TriesTheAnsweredAddressesInTurn) {
+  OneShotServer server(ReplyAndClose("HJ5_Ret(0)"));
+  ASSERT_TRUE(server.listening());
+  HandLookup lookup;
+  AsioHttpTransport transport(WithLookup(&lookup));
+  // Nothing listens on 127.0.0.2 at the port: refused.
+  Answerer answerer(lookup, {{"not-an-address", "127.0.0.2", "127.0.0.1"}, ""});
+  const Outcome outcome =
+      ExchangeWith(transport, kDeviceName, server.port(), kLongLimit);
+  EXPECT_EQ(outcome.code, http_code::kOk);
+  EXPECT_EQ(outcome.reply, "HJ5_Ret(0)");
+  EXPECT_LT(outcome.elapsed, kPrompt);
+}
+
+TEST(AsioHttpTransportLookupTest, FailedLookupsAreNetworkParameterErrors) {
+  const struct {
+    LookupResult answer;
+    std::string cause;
+  } cases[] = {
+      {{{}, "Name or service not known"},
+       "lookup device.test: Name or service not known"},
+      {{{"999.1.1.1", ""}, ""}, "lookup device.test: no usable address"},
+  };
+  for (const auto& [answer, cause] : cases) {
+    SCOPED_TRACE(cause);
+    HandLookup lookup;
+    AsioHttpTransport transport(WithLookup(&lookup));
+    Answerer answerer(lookup, answer);
+    const Outcome outcome =
+        ExchangeWith(transport, kDeviceName, 80, kLongLimit);
+    EXPECT_EQ(outcome.code, http_code::kNetworkParameter);
+    EXPECT_LT(outcome.elapsed, kPrompt);
+    EXPECT_EQ(transport.LastCause(), cause);
+  }
+}
+
+// An answer from another thread racing a cancel, at every point of the
+// exchange: it still ends promptly with kTimeout.
+TEST(AsioHttpTransportLookupTest, AnswerRacingACancelIsHarmless) {
+  Backlog listener;
+  ASSERT_TRUE(listener.ok());
+  const auto start = Ticks::now();
+  for (int round = 0; round < 20; ++round) {
+    HandLookup lookup;
+    AsioHttpTransport transport(WithLookup(&lookup));
+    Answerer answerer(lookup, {{"127.0.0.1"}, ""});
+    std::thread canceller([&transport, round] {
+      for (int spin = 0; spin < round * 200; ++spin) std::this_thread::yield();
+      transport.Cancel();
+    });
+    const Outcome outcome =
+        ExchangeWith(transport, kDeviceName, listener.port(), kLongLimit);
+    canceller.join();
+    answerer.Stop();
+    EXPECT_EQ(outcome.code, http_code::kTimeout) << "round " << round;
+    EXPECT_TRUE(lookup.released() || lookup.host().empty()) << round;
+  }
+  EXPECT_LT(Ticks::now() - start, std::chrono::seconds(kLongLimit));
 }
 
 TEST(AsioHttpTransportTest, SendsTheRequestByteForByte) {
@@ -438,7 +661,7 @@ TEST(AsioHttpTransportTest, KeepAliveReplyWithLengthReturnsAtOnce) {
   ASSERT_TRUE(server.listening());
 
   // A quiet period longer than kPrompt shows that the length ended it.
-  AsioHttpTransport transport(milliseconds(3000));
+  AsioHttpTransport transport(DeviceOptions(milliseconds(3000)));
   const Outcome outcome =
       ExchangeWith(transport, "127.0.0.1", server.port(), kLongLimit);
   EXPECT_EQ(outcome.code, http_code::kOk);
@@ -451,7 +674,7 @@ TEST(AsioHttpTransportTest, KeepAliveReplyEndingInTokenReturnsAfterQuiet) {
   OneShotServer server(ReplyAndHold(reply));
   ASSERT_TRUE(server.listening());
 
-  AsioHttpTransport transport;  // the product's 200 ms
+  AsioHttpTransport transport(DeviceOptions());  // the product's 200 ms
   const Outcome outcome =
       ExchangeWith(transport, "127.0.0.1", server.port(), kLongLimit);
   EXPECT_EQ(outcome.code, http_code::kOk);
@@ -468,7 +691,7 @@ TEST(AsioHttpTransportTest, ByteAfterTokenRestartsTheQuietWait) {
     // A second token: the wait starts again from the last byte.
     OneShotServer server(ReplyInParts({head, " HJ5_Ret(5)\r\n"}, pause));
     ASSERT_TRUE(server.listening());
-    AsioHttpTransport transport(quiet);
+    AsioHttpTransport transport(DeviceOptions(quiet));
     const Outcome outcome =
         ExchangeWith(transport, "127.0.0.1", server.port(), kLongLimit);
     EXPECT_EQ(outcome.code, http_code::kOk);
@@ -480,11 +703,22 @@ TEST(AsioHttpTransportTest, ByteAfterTokenRestartsTheQuietWait) {
     // open until the deadline.
     OneShotServer server(ReplyInParts({head, " trailing"}, pause));
     ASSERT_TRUE(server.listening());
-    AsioHttpTransport transport(quiet);
+    AsioHttpTransport transport(DeviceOptions(quiet));
     const Outcome outcome =
         ExchangeWith(transport, "127.0.0.1", server.port(), kShortLimit);
     EXPECT_EQ(outcome.code, http_code::kTimeout);
     EXPECT_EQ(outcome.reply, head + " trailing");
+    EXPECT_GE(outcome.elapsed, kDeadlineEarliest);
+  }
+  {
+    // Without a closing rule the token is text like any other.
+    OneShotServer server(ReplyAndHold(head));
+    ASSERT_TRUE(server.listening());
+    AsioHttpTransport transport;
+    const Outcome outcome =
+        ExchangeWith(transport, "127.0.0.1", server.port(), kShortLimit);
+    EXPECT_EQ(outcome.code, http_code::kTimeout);
+    EXPECT_EQ(outcome.reply, head);
     EXPECT_GE(outcome.elapsed, kDeadlineEarliest);
   }
 }
@@ -492,7 +726,7 @@ TEST(AsioHttpTransportTest, ByteAfterTokenRestartsTheQuietWait) {
 TEST(AsioHttpTransportTest, ReplyClosedByThePeerIsReceived) {
   OneShotServer server(ReplyAndClose("no length, no token"));
   ASSERT_TRUE(server.listening());
-  AsioHttpTransport transport(milliseconds(3000));
+  AsioHttpTransport transport(DeviceOptions(milliseconds(3000)));
   const Outcome outcome =
       ExchangeWith(transport, "127.0.0.1", server.port(), kLongLimit);
   EXPECT_EQ(outcome.code, http_code::kOk);
@@ -530,6 +764,8 @@ TEST(AsioHttpTransportTest, SilentServerEndsAtTheDeadline) {
   EXPECT_EQ(outcome.reply, "");
   EXPECT_GE(outcome.elapsed, kDeadlineEarliest);
   EXPECT_LT(outcome.elapsed, kDeadlineLatest);
+  EXPECT_EQ(transport.LastCause(),
+            "deadline of 1 s passed while receiving (0 bytes held)");
 }
 
 TEST(AsioHttpTransportTest, DripSlowerThanTheDeadlineIsCutAtTheDeadline) {
@@ -563,6 +799,7 @@ TEST(AsioHttpTransportTest, ResetMidReplyIsAReceptionError) {
       ExchangeWith(transport, "127.0.0.1", server.port(), kLongLimit);
   EXPECT_EQ(outcome.code, http_code::kReception);
   EXPECT_LT(outcome.elapsed, kPrompt);
+  EXPECT_EQ(transport.LastCause(), "receive: " + SystemText(ECONNRESET));
 }
 
 TEST(AsioHttpTransportTest, ClosedWithNothingIsAResponseError) {
@@ -574,6 +811,7 @@ TEST(AsioHttpTransportTest, ClosedWithNothingIsAResponseError) {
   EXPECT_EQ(outcome.code, http_code::kResponse);
   EXPECT_EQ(outcome.reply, "");
   EXPECT_LT(outcome.elapsed, kPrompt);
+  EXPECT_EQ(transport.LastCause(), "peer closed with nothing received");
 }
 
 TEST(AsioHttpTransportTest, NextExchangeIsUnharmedByAFailedOne) {
@@ -610,6 +848,7 @@ TEST(AsioHttpTransportTest, CancelFromAnotherThreadEndsASilentExchange) {
   EXPECT_EQ(outcome.code, http_code::kTimeout);
   EXPECT_GE(outcome.elapsed, milliseconds(150));
   EXPECT_LT(outcome.elapsed, milliseconds(3000));
+  EXPECT_EQ(transport.LastCause(), "cancelled");
 }
 
 TEST(AsioHttpTransportTest, CancelBeforeAnExchangeEndsEveryLaterOneAtOnce) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/scripted_ftp_server.h"
+#include "platform/text_checks.h"
 #include "support/emulator_process.h"
 
 namespace hj5 {
@@ -25,6 +27,7 @@ namespace {
 using test::FtpScript;
 using test::ScriptedFtpServer;
 using ::testing::Contains;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
@@ -336,6 +339,57 @@ TEST_F(ScriptedUploadTest, MalformedHostIsRefusedWithoutTraffic) {
   EXPECT_EQ(server.Sessions(), 0);
 }
 
+TEST_F(ScriptedUploadTest, TheCauseKeepsTheLastReplyButNeverThePassword) {
+  struct Refusal {
+    FtpScript script;
+    std::string shown;  // what the cause must show of the last reply
+  };
+  std::vector<Refusal> refusals(3);
+  // A server that echoes the password, with an escape sequence after it.
+  refusals[0].script.pass_reply = "530 Login incorrect for hj5pass\x1b[2J.";
+  refusals[0].shown = "\"530 Login incorrect for ***?[2J.\"";
+  refusals[1].script.stor_reply = "553 bad name";
+  refusals[1].shown = "\"553 bad name\"";
+  refusals[2].script.final_reply = "552 full";
+  refusals[2].shown = "\"552 full\"";
+  for (const Refusal& refusal : refusals) {
+    ScriptedFtpServer server(refusal.script);
+    ASSERT_TRUE(server.ok());
+    EXPECT_NE(SendTo(server, "x"), 0) << refusal.shown;
+    const std::string cause = client_.LastCause();
+    EXPECT_THAT(cause, StartsWith("curl ")) << refusal.shown;
+    EXPECT_THAT(cause, HasSubstr("last reply " + refusal.shown));
+    EXPECT_THAT(cause, Not(HasSubstr("hj5pass")));
+    EXPECT_FALSE(HasControlByte(cause, true)) << cause;
+  }
+
+  ScriptedFtpServer good(FtpScript{});
+  ASSERT_TRUE(good.ok());
+  EXPECT_EQ(SendTo(good, "x"), 0);
+  EXPECT_EQ(client_.LastCause(), "");
+}
+
+TEST_F(ScriptedUploadTest, RefusalsBeforeAnyTrafficKeepTheirCause) {
+  ScriptedFtpServer server(FtpScript{});
+  ASSERT_TRUE(server.ok());
+  const std::string local = files_.Write("f", "x");
+
+  EXPECT_EQ(client_.Send(UploadTo(server.port(), files_.path() + "/none")),
+            ftp_code::kArgument);
+  EXPECT_EQ(client_.LastCause(),
+            std::string("local file: ") + std::strerror(ENOENT));
+  EXPECT_EQ(client_.Send(UploadTo(server.port(), files_.path())),
+            ftp_code::kArgument);
+  EXPECT_EQ(client_.LastCause(), "local file: not a regular file");
+  FtpUpload upload = UploadTo(server.port(), local);
+  upload.password = "hj5\r\npass";
+  EXPECT_EQ(client_.Send(upload), ftp_code::kArgument);
+  EXPECT_EQ(client_.LastCause(), "password contains a control byte");
+  EXPECT_EQ(client_.Send(UploadTo(0, local)), ftp_code::kArgument);
+  EXPECT_EQ(client_.LastCause(), "port 0");
+  EXPECT_EQ(server.Sessions(), 0);
+}
+
 TEST_F(ScriptedUploadTest, NameTooLongForAUrlCannotBeConverted) {
   ScriptedFtpServer server(FtpScript{});
   ASSERT_TRUE(server.ok());
@@ -434,8 +488,10 @@ TEST(CurlFtpCancelTest, CancelEndsAStalledUploadAndEveryLaterOne) {
 
   EXPECT_EQ(client.Send(UploadTo(server.port(), local)), ftp_code::kSendFile);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(client.LastCause(), "cancelled");
   canceller.join();
   EXPECT_EQ(client.Send(UploadTo(server.port(), local)), ftp_code::kSendFile);
+  EXPECT_EQ(client.LastCause(), "cancelled");
   EXPECT_EQ(server.Sessions(), 1);
 }
 

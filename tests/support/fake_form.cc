@@ -48,14 +48,4 @@ std::optional<ChosenFile> FakeForm::ChooseFile(
   return chooser_answer;
 }
 
-bool FakeForm::StartWorker(std::function<void()> procedure) {
-  if (fail_worker_start) {
-    transcript_.Add("worker failed to start");
-    return false;
-  }
-  worker = std::move(procedure);
-  transcript_.Add("worker started");
-  return true;
-}
-
 }  // namespace hj5::test

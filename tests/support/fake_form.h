@@ -1,6 +1,7 @@
 #ifndef HJ5_TESTS_SUPPORT_FAKE_FORM_H_
 #define HJ5_TESTS_SUPPORT_FAKE_FORM_H_
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
@@ -30,7 +31,7 @@ class FakeForm final : public FormOps {
   int SendFirmwareMessage() override;
   std::optional<ChosenFile> ChooseFile(
       const FileChooserRequest& request) override;
-  bool StartWorker(std::function<void()> procedure) override;
+  void Interrupt() override { interrupted = true; }
 
   // Sets a field without recording it (what the operator typed).
   void Type(FieldId field, const std::string& text) { fields_[field] = text; }
@@ -41,11 +42,9 @@ class FakeForm final : public FormOps {
   std::optional<ChosenFile> chooser_answer;
   // The request the chooser was last opened with.
   FileChooserRequest last_chooser_request;
-  // Makes StartWorker fail.
-  bool fail_worker_start = false;
-  // The procedure handed to StartWorker; the test runs it.
-  std::function<void()> worker;
   bool button_enabled = true;
+  // Set by Interrupt(); not part of what the operator sees.
+  std::atomic<bool> interrupted{false};
 
  private:
   Transcript& transcript_;

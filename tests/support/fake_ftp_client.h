@@ -2,6 +2,7 @@
 #define HJ5_TESTS_SUPPORT_FAKE_FTP_CLIENT_H_
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "platform/ftp_client.h"
@@ -10,15 +11,18 @@
 namespace hj5::test {
 
 // An FTP client that returns `result` and records every upload as
-// "upload <local> -> <remote> as <user> to <host>:<port>".
+// "upload <local> -> <remote> as <user> to <host>:<port>". LastCause()
+// returns `cause`, whatever the result.
 class FakeFtpClient final : public FtpClient {
  public:
   explicit FakeFtpClient(Transcript& transcript) : transcript_(transcript) {}
 
   int Send(const FtpUpload& upload) override;
   void Cancel() override { cancelled_ = true; }
+  std::string LastCause() const override { return cause; }
 
   int result = 0;
+  std::string cause;
   std::vector<FtpUpload> uploads;
 
  private:

@@ -46,10 +46,14 @@ int FakeTransport::Exchange(const std::string& address, std::uint16_t port,
   requests.emplace_back(request);
   std::string command = CommandNameOf(request);
   transcript_.Add("send " + command + " at " + clock_.Stamp());
-  if (cancelled_) return http_code::kTimeout;
+  if (cancelled_) {
+    last_cause_ = "cancelled";
+    return http_code::kTimeout;
+  }
   FakeReply answer = Answer(command);
   clock_.Advance(answer.cost_ms);
   if (answer.code == 0) *reply = answer.reply;
+  last_cause_ = answer.code == 0 ? "" : answer.cause;
   return answer.code;
 }
 

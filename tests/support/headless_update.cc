@@ -17,15 +17,18 @@ HeadlessUpdate::HeadlessUpdate(Clock& clock, std::uint16_t http_port,
   session.ftp_port = ftp_port;
   chosen = {local_path, name};
   form_.on_firmware_message = [this] {
-    return FirmwareSend(form_, ftp_, session, chosen);
+    const Platform platform{transport_, ftp_, clock_};
+    return FirmwareSend(
+        UpdateContext{form_, platform, session, chosen, causes});
   };
 }
 
 std::chrono::milliseconds HeadlessUpdate::Run(std::uint16_t limit_seconds) {
   transcript_.Clear();
   auto start = std::chrono::steady_clock::now();
-  UpdateSequence(
-      UpdateContext{form_, transport_, clock_, session, limit_seconds});
+  causes.Clear();
+  const Platform platform{transport_, ftp_, clock_, limit_seconds};
+  UpdateSequence(UpdateContext{form_, platform, session, chosen, causes});
   auto took = std::chrono::steady_clock::now() - start;
   last_status_ = form_.FieldText(FieldId::kStatus);
   return std::chrono::duration_cast<std::chrono::milliseconds>(took);

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "device/cause_log.h"
 #include "device/device_session.h"
+#include "device/reply_token.h"
 #include "platform/asio_http_transport.h"
 #include "platform/clock.h"
 #include "platform/curl_ftp_client.h"
@@ -31,12 +33,14 @@ class HeadlessUpdate {
 
   DeviceSession session;
   ChosenFile chosen;
+  CauseLog causes;  // the causes of the last run's failures
 
  private:
   Clock& clock_;
   Transcript transcript_;
   FakeForm form_{transcript_};
-  AsioHttpTransport transport_;
+  AsioHttpTransport transport_{
+      AsioHttpTransportOptions{.reply_closed = EndsWithClosingToken}};
   CurlFtpClient ftp_;
   std::string last_status_;
 };

@@ -9,7 +9,7 @@ class FirmwareSendTest : public UpdateFixture {
  protected:
   int Send(int client_result) {
     ftp_.result = client_result;
-    return FirmwareSend(form_, ftp_, session_, chosen_);
+    return FirmwareSend(Context());
   }
 };
 

@@ -61,13 +61,11 @@ class UpdateFixture : public ::testing::Test {
     session_.login_id = "admin";
     session_.password = "pw";
     chosen_ = {"/data/update.xml", "update.xml"};
-    form_.on_firmware_message = [this] {
-      return FirmwareSend(form_, ftp_, session_, chosen_);
-    };
+    form_.on_firmware_message = [this] { return FirmwareSend(Context()); };
   }
 
   UpdateContext Context() {
-    return UpdateContext{form_, transport_, clock_, session_, 20};
+    return UpdateContext{form_, platform_, session_, chosen_, causes_};
   }
 
   std::string Upload() const {
@@ -80,8 +78,10 @@ class UpdateFixture : public ::testing::Test {
   FakeForm form_{transcript_};
   FakeTransport transport_{transcript_, clock_};
   FakeFtpClient ftp_{transcript_};
+  Platform platform_{transport_, ftp_, clock_, 20};
   DeviceSession session_;
   ChosenFile chosen_;
+  CauseLog causes_;
 };
 
 }  // namespace hj5::test

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "support/fake_form.h"
 
@@ -90,6 +93,30 @@ TEST_F(XmlFileCheckTest, WhatCannotBeReadIsAnOpenFailureWithItsBox) {
     EXPECT_EQ(transcript.Lines(),
               std::vector<std::string>{"box warning \"File Open Failure.\""});
   }
+}
+
+TEST_F(XmlFileCheckTest, AnUnreadableFileKeepsItsCause) {
+  const std::string fifo = (dir_ / "pipe.xml").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string cause;
+
+  EXPECT_EQ(CheckXmlFile((dir_ / "missing.xml").string(), &cause),
+            XmlCheckResult::kUnreadable);
+  EXPECT_EQ(cause, std::string("open: ") + std::strerror(ENOENT));
+  EXPECT_EQ(CheckXmlFile(dir_.string(), &cause), XmlCheckResult::kUnreadable);
+  EXPECT_EQ(cause, "not a regular file");
+  EXPECT_EQ(CheckXmlFile(fifo, &cause), XmlCheckResult::kUnreadable);
+  EXPECT_EQ(cause, "not a regular file");
+  // A file that can be read leaves no cause behind, whatever it holds.
+  EXPECT_EQ(CheckXmlFile(Write("a.xml", "hello"), &cause),
+            XmlCheckResult::kRefused);
+  EXPECT_EQ(cause, "");
+
+  // The click's check hands the cause on.
+  test::Transcript transcript;
+  test::FakeForm form(transcript);
+  EXPECT_EQ(XmlFileCheck(form, (dir_ / "missing.xml").string(), &cause), -1);
+  EXPECT_EQ(cause, std::string("open: ") + std::strerror(ENOENT));
 }
 
 TEST_F(XmlFileCheckTest, ARefusedFileShowsNoBoxOfItsOwn) {

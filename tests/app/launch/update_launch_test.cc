@@ -3,11 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
+#include <utility>
 
+#include "support/fake_clock.h"
 #include "support/fake_form.h"
+#include "support/fake_ftp_client.h"
+#include "support/fake_transport.h"
 
 namespace hj5 {
 namespace {
@@ -41,34 +49,75 @@ class UpdateLaunchTest : public ::testing::Test {
     form_.Type(FieldId::kFtpPort, "21");
     form_.Type(FieldId::kHttpPort, "80");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string Make(const std::string& name, const std::string& bytes) {
     std::string path = (dir_ / name).string();
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
 
+  void TearDown() override {
+    Finish();
+    fs::remove_all(dir_);
+  }
+
   Lines Click() {
     transcript_.Clear();
-    LaunchContext context{form_,    session_,       chosen_,
-                          running_, "/opt/hj5/bin", [this] { ++updates_run_; }};
+    LaunchContext context{form_, runner_, "/opt/hj5/bin"};
     LaunchUpdate(context);
     return transcript_.Lines();
   }
 
   // What a click that starts the update shows.
   static Lines Started() {
-    return After({"button 1009 disabled", "worker started",
-                  "notice \"Please wait for a while.\""});
+    return After(
+        {"button 1009 disabled", "notice \"Please wait for a while.\""});
+  }
+
+  // The update the runner runs: it takes the values and holds until
+  // Finish() or a stop.
+  int Update(const UpdateContext& context) {
+    std::unique_lock lock(mutex_);
+    ran_ = {context.session, context.chosen};
+    ++updates_run_;
+    changed_.wait_for(lock, std::chrono::seconds(10),
+                      [&] { return finish_ || form_.interrupted; });
+    return 0;
+  }
+
+  // Lets a running update end and waits until the runner is idle again.
+  void Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      finish_ = true;
+    }
+    changed_.notify_all();
+    for (int i = 0; i < 5000 && running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard lock(mutex_);
+    finish_ = false;
+  }
+
+  bool running() const {
+    return runner_.state() == UpdateRunner::State::kRunning;
+  }
+  int updates_run() {
+    std::lock_guard lock(mutex_);
+    return updates_run_;
   }
 
   test::Transcript transcript_;
   test::FakeForm form_{transcript_};
-  DeviceSession session_;
-  ChosenFile chosen_;
-  std::atomic<bool> running_{false};
-  int updates_run_ = 0;
+  test::FakeClock clock_;
+  test::FakeTransport transport_{transcript_, clock_};
+  test::FakeFtpClient ftp_{transcript_};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool finish_ = false;                       // guarded by mutex_
+  int updates_run_ = 0;                       // guarded by mutex_
+  std::pair<DeviceSession, ChosenFile> ran_;  // guarded by mutex_
+  UpdateRunner runner_{form_, Platform{transport_, ftp_, clock_},
+                       [this](const UpdateContext& c) { return Update(c); }};
+  const DeviceSession& session_ = runner_.session();
   fs::path dir_;
   std::string xml_;
 };
@@ -83,14 +132,13 @@ TEST_F(UpdateLaunchTest, AGoodClickCopiesTheValuesAndStartsTheWorker) {
   EXPECT_EQ(session_.ftp_port, 2121);
   EXPECT_EQ(session_.http_port, 8080);
   EXPECT_EQ(session_.device_code, "HJ5M");
-  EXPECT_EQ(chosen_.path, xml_);
-  EXPECT_EQ(chosen_.name, "update.xml");
-  // The update itself runs on the worker, after the handler has returned.
-  EXPECT_EQ(updates_run_, 0);
-  EXPECT_TRUE(running_);
-  form_.worker();
-  EXPECT_EQ(updates_run_, 1);
-  EXPECT_FALSE(running_);
+  EXPECT_TRUE(running());
+  Finish();
+  EXPECT_EQ(updates_run(), 1);
+  EXPECT_EQ(ran_.first.address, "127.0.0.1");
+  EXPECT_EQ(ran_.first.http_port, 8080);
+  EXPECT_EQ(ran_.second.path, xml_);
+  EXPECT_EQ(ran_.second.name, "update.xml");
 }
 
 TEST_F(UpdateLaunchTest, TheChooserOpensOnXmlFilesInTheProgramDirectory) {
@@ -105,7 +153,7 @@ TEST_F(UpdateLaunchTest, TheChooserOpensOnXmlFilesInTheProgramDirectory) {
 TEST_F(UpdateLaunchTest, CancellingTheChooserLeavesBothLinesEmpty) {
   form_.chooser_answer.reset();
   EXPECT_EQ(Click(), kCleared);
-  EXPECT_FALSE(running_);
+  EXPECT_FALSE(running());
 }
 
 TEST_F(UpdateLaunchTest, AFileThatIsNotXmlIsRefusedBeforeAnyValue) {
@@ -113,7 +161,7 @@ TEST_F(UpdateLaunchTest, AFileThatIsNotXmlIsRefusedBeforeAnyValue) {
   form_.Type(FieldId::kAddress, std::string(73, 'a'));
   EXPECT_EQ(Click(), After({Warning("XML File Format Error.")}));
   EXPECT_TRUE(session_.address.empty());
-  EXPECT_FALSE(running_);
+  EXPECT_FALSE(running());
 }
 
 TEST_F(UpdateLaunchTest, AnUnreadableFileShowsTwoBoxes) {
@@ -126,7 +174,7 @@ TEST_F(UpdateLaunchTest, AFileNameMustFitTheDevice) {
   const std::string name63 = std::string(59, 'n') + ".xml";
   form_.chooser_answer = ChosenFile{Make(name63, "<?xml"), name63};
   EXPECT_EQ(Click(), Started());
-  running_ = false;
+  Finish();
   const std::string name64 = std::string(60, 'n') + ".xml";
   form_.chooser_answer = ChosenFile{Make(name64, "<?xml"), name64};
   EXPECT_EQ(Click(), After({Warning("Too many characters in File name.")}));
@@ -143,7 +191,7 @@ TEST_F(UpdateLaunchTest, ANameThatWouldLeaveTheDevicesDirectoryIsRefused) {
 TEST_F(UpdateLaunchTest, TheAddressMayHave72Bytes) {
   form_.Type(FieldId::kAddress, std::string(72, 'a'));
   EXPECT_EQ(Click(), Started());
-  running_ = false;
+  Finish();
   form_.Type(FieldId::kAddress, std::string(73, 'a'));
   EXPECT_EQ(Click(), After({Warning("Too many characters in Address.")}));
 }
@@ -153,7 +201,7 @@ TEST_F(UpdateLaunchTest, LoginIdAndPasswordMayHave15Bytes) {
                               std::pair{FieldId::kPassword, "Password"}}) {
     form_.Type(field, std::string(15, 'x'));
     EXPECT_EQ(Click(), Started());
-    running_ = false;
+    Finish();
     form_.Type(field, std::string(16, 'x'));
     EXPECT_EQ(
         Click(),
@@ -177,7 +225,7 @@ TEST_F(UpdateLaunchTest, ControlBytesInCredentialsAreRefused) {
   EXPECT_EQ(Click(), After({Warning("Invalid character in Password.")}));
   form_.Type(FieldId::kPassword, "p\x7fw");
   EXPECT_EQ(Click(), After({Warning("Invalid character in Password.")}));
-  EXPECT_FALSE(running_);
+  EXPECT_FALSE(running());
 }
 
 TEST_F(UpdateLaunchTest, TheChecksRunInOrderFileAddressLoginPassword) {
@@ -206,7 +254,7 @@ TEST_F(UpdateLaunchTest, PortsAreReadFromTheirLeadingDigits) {
   for (const auto& [text, port] : cases) {
     form_.Type(FieldId::kHttpPort, text);
     Click();
-    running_ = false;
+    Finish();
     EXPECT_EQ(session_.http_port, port) << text;
   }
 }
@@ -218,12 +266,11 @@ TEST_F(UpdateLaunchTest, AClickWhileAnUpdateRunsStartsNoSecondOne) {
   EXPECT_EQ(session_.address, "127.0.0.1");
 }
 
-TEST_F(UpdateLaunchTest, AWorkerThatCannotStartGivesTheButtonBack) {
-  form_.fail_worker_start = true;
-  EXPECT_EQ(Click(), After({"button 1009 disabled", "worker failed to start",
-                            Warning("Update Failure."), "notice \"\"",
-                            "button 1009 enabled"}));
-  EXPECT_FALSE(running_);
+TEST_F(UpdateLaunchTest, ARunnerThatCannotStartGivesTheButtonBack) {
+  runner_.Stop();  // as a runner whose thread could not be started
+  EXPECT_EQ(Click(), After({"button 1009 disabled", Warning("Update Failure."),
+                            "notice \"\"", "button 1009 enabled"}));
+  EXPECT_EQ(updates_run(), 0);
 }
 
 }  // namespace

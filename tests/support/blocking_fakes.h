@@ -1,10 +1,11 @@
-#ifndef HJ5_TESTS_APP_BLOCKING_FAKES_H_
-#define HJ5_TESTS_APP_BLOCKING_FAKES_H_
+#ifndef HJ5_TESTS_SUPPORT_BLOCKING_FAKES_H_
+#define HJ5_TESTS_SUPPORT_BLOCKING_FAKES_H_
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/ftp_client.h"
 #include "platform/http_transport.h"
+#include "platform/name_lookup.h"
 
 namespace hj5::test {
 
@@ -96,6 +98,7 @@ class BlockingTransport final : public HttpTransport {
     return http_code::kConnection;
   }
   void Cancel() override { latch_.Stop(); }
+  std::string LastCause() const override { return {}; }
   bool cancelled() { return latch_.stopped(); }
   std::vector<std::string> addresses() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -111,6 +114,18 @@ class BlockingTransport final : public HttpTransport {
   std::vector<std::string> addresses_;
 };
 
+// A name lookup that never answers, as a resolver that hangs: the lookup is
+// never sent anywhere.
+class StalledLookup final : public NameLookup {
+ public:
+  std::unique_ptr<PendingLookup> Start(const std::string&, Done) override {
+    ++started;
+    return std::make_unique<PendingLookup>();
+  }
+
+  std::atomic<int> started{0};
+};
+
 // An FTP client that stores nothing and says so.
 class IdleFtpClient final : public FtpClient {
  public:
@@ -119,6 +134,9 @@ class IdleFtpClient final : public FtpClient {
     return cancelled_ ? ftp_code::kSendFile : ftp_code::kOk;
   }
   void Cancel() override { cancelled_ = true; }
+  std::string LastCause() const override {
+    return cancelled_ ? "cancelled" : "";
+  }
   bool cancelled() const { return cancelled_; }
 
   std::atomic<int> sends{0};
@@ -129,4 +147,4 @@ class IdleFtpClient final : public FtpClient {
 
 }  // namespace hj5::test
 
-#endif  // HJ5_TESTS_APP_BLOCKING_FAKES_H_
+#endif  // HJ5_TESTS_SUPPORT_BLOCKING_FAKES_H_

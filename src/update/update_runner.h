@@ -1,0 +1,100 @@
+#ifndef HJ5_UPDATE_UPDATE_RUNNER_H_
+#define HJ5_UPDATE_UPDATE_RUNNER_H_
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "device/cause_log.h"
+#include "device/device_session.h"
+#include "device/update_context.h"
+#include "platform/form_ops.h"
+#include "platform/platform.h"
+
+namespace hj5 {
+
+// The one owner of an update's life, shared by every front end. It holds the
+// values of the update (session and chosen file), the causes of its
+// failures and the worker thread, and it has one state:
+//
+//   idle --Start--> running --the procedure returns--> idle
+//   idle or running --Stop--> stopping (final: a stopped runner and its
+//                                       adapters are never used again)
+//
+// Stop interrupts every wait the worker can be in (a form operation waiting
+// for the UI thread, a sleep, an exchange with its name lookup, an upload),
+// waits for the worker to end and joins it. No thread is ever left behind:
+// the destructor stops and joins too.
+//
+// Threading: Start(), Stop(), the destructor and session() on the front
+// end's thread (the UI thread in the forms); state() and causes() on any
+// thread; SendFirmware() on the thread that serves message 102, while an
+// update runs.
+class UpdateRunner {
+ public:
+  enum class State { kIdle, kRunning, kStopping };
+
+  // What the worker runs; the product runs UpdateSequence.
+  using Procedure = std::function<int(const UpdateContext&)>;
+
+  // How a front end waits for a stopping worker: serving its own events
+  // (the worker may be waiting for the UI thread) until `ended` returns true
+  // or `limit` has passed, whichever comes first.
+  using Waiter = std::function<void(const std::function<bool()>& ended,
+                                    std::chrono::milliseconds limit)>;
+
+  // The most a Stop() waits in the front end's way before it joins.
+  static constexpr std::chrono::milliseconds kStopWait{2000};
+
+  // `form` and the adapters of `platform` must outlive the runner.
+  UpdateRunner(FormOps& form, const Platform& platform, Procedure procedure);
+  UpdateRunner(FormOps& form, const Platform& platform);
+  ~UpdateRunner();
+
+  UpdateRunner(const UpdateRunner&) = delete;
+  UpdateRunner& operator=(const UpdateRunner&) = delete;
+
+  State state() const;
+
+  // Copies the values and starts the worker. Returns false, having started
+  // nothing, unless the runner is idle or when no thread could be started.
+  bool Start(const DeviceSession& session, const ChosenFile& chosen);
+
+  // The upload of the running update (the handler of message 102).
+  int SendFirmware();
+
+  // Stops for good: interrupts every wait, waits with `wait` (a plain wait
+  // when empty) for at most kStopWait, and joins the worker once it has
+  // ended. Returns at once when no worker was started.
+  void Stop(const Waiter& wait = {});
+
+  // The values of the last update started.
+  const DeviceSession& session() const { return session_; }
+
+  // The causes of the failures told since the front end last cleared them.
+  CauseLog& causes() { return causes_; }
+
+ private:
+  void Work();
+  bool Ended() const;
+
+  FormOps& form_;
+  const Platform platform_;
+  const Procedure procedure_;
+  DeviceSession session_;  // written only while no worker runs
+  ChosenFile chosen_;      // written only while no worker runs
+  CauseLog causes_;
+  const UpdateContext context_{form_, platform_, session_, chosen_, causes_};
+
+  mutable std::mutex mutex_;
+  std::condition_variable ended_changed_;
+  State state_ = State::kIdle;  // guarded by mutex_
+  bool ended_ = true;           // guarded by mutex_: the worker's last act
+  std::thread worker_;          // the front end's thread only
+};
+
+}  // namespace hj5
+
+#endif  // HJ5_UPDATE_UPDATE_RUNNER_H_
