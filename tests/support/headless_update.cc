@@ -1,7 +1,6 @@
 #include "support/headless_update.h"
 
-#include "update/firmware_send.h"
-#include "update/update_sequence.h"
+#include <thread>
 
 namespace hj5::test {
 
@@ -16,22 +15,29 @@ HeadlessUpdate::HeadlessUpdate(Clock& clock, std::uint16_t http_port,
   session.http_port = http_port;
   session.ftp_port = ftp_port;
   chosen = {local_path, name};
-  form_.on_firmware_message = [this] {
-    const Platform platform{transport_, ftp_, clock_};
-    return FirmwareSend(
-        UpdateContext{form_, platform, session, chosen, causes});
-  };
+  form_.on_firmware_message = [this] { return runner_->SendFirmware(); };
 }
 
 std::chrono::milliseconds HeadlessUpdate::Run(std::uint16_t limit_seconds) {
+  if (!runner_) {
+    runner_ = std::make_unique<UpdateRunner>(
+        form_, Platform{transport_, ftp_, clock_, limit_seconds});
+  }
   transcript_.Clear();
-  auto start = std::chrono::steady_clock::now();
-  causes.Clear();
-  const Platform platform{transport_, ftp_, clock_, limit_seconds};
-  UpdateSequence(UpdateContext{form_, platform, session, chosen, causes});
-  auto took = std::chrono::steady_clock::now() - start;
+  runner_->causes().Clear();
+  const auto start = std::chrono::steady_clock::now();
+  if (runner_->Start(session, chosen)) {
+    // The runner reads idle once the worker has done its last act.
+    while (runner_->state() == UpdateRunner::State::kRunning)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
   last_status_ = form_.FieldText(FieldId::kStatus);
   return std::chrono::duration_cast<std::chrono::milliseconds>(took);
+}
+
+std::vector<CauseLog::Entry> HeadlessUpdate::Causes() const {
+  return runner_ ? runner_->causes().Entries() : std::vector<CauseLog::Entry>{};
 }
 
 }  // namespace hj5::test

@@ -2,6 +2,7 @@
 #define HJ5_TESTS_SUPPORT_HEADLESS_UPDATE_H_
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,27 +14,31 @@
 #include "platform/curl_ftp_client.h"
 #include "support/fake_form.h"
 #include "support/transcript.h"
+#include "update/update_runner.h"
 
 namespace hj5::test {
 
-// The real worker with the real transport and FTP client, against a device
+// The real runner with the real transport and FTP client, against a device
 // on loopback, with a recording form in place of the window: the upload
-// runs on the worker's own thread. The transcript holds what the operator
-// would have seen.
+// runs on the worker's own thread, as on the command line. The transcript
+// holds what the operator would have seen.
 class HeadlessUpdate {
  public:
   HeadlessUpdate(Clock& clock, std::uint16_t http_port, std::uint16_t ftp_port,
                  const std::string& local_path, const std::string& name);
 
-  // Runs one update to its end; returns the real time it took.
+  // Runs one update to its end; returns the real time it took. The first
+  // run's limit holds for the object's later runs.
   std::chrono::milliseconds Run(std::uint16_t limit_seconds = 20);
+
+  // The causes of the last run's failures.
+  std::vector<CauseLog::Entry> Causes() const;
 
   std::vector<std::string> Lines() const { return transcript_.Lines(); }
   const std::string& LastStatus() const { return last_status_; }
 
   DeviceSession session;
   ChosenFile chosen;
-  CauseLog causes;  // the causes of the last run's failures
 
  private:
   Clock& clock_;
@@ -42,6 +47,7 @@ class HeadlessUpdate {
   AsioHttpTransport transport_{
       AsioHttpTransportOptions{.reply_closed = EndsWithClosingToken}};
   CurlFtpClient ftp_;
+  std::unique_ptr<UpdateRunner> runner_;  // made by the first run
   std::string last_status_;
 };
 
