@@ -120,6 +120,7 @@ class HttpSide:
         self._listening = False
         self._wake_r, self._wake_w = os.pipe()
         self._conns = set()
+        self._exempt = None  # the connection carrying a restart reply
         self._threads = set()
         self._next_id = 0
         self._thread = None
@@ -147,7 +148,11 @@ class HttpSide:
         os.close(self._wake_w)
 
     def go_down(self, exempt):
-        """The device restarts: drop connections; refuse new ones if so set."""
+        """The device restarts: drop connections; refuse new ones if so set.
+        `exempt` carries the restart command's reply and is spared by the
+        boot as well, however short the reboot."""
+        with self._cond:
+            self._exempt = exempt
         self._kill_all(exempt)
         if self.down_mode == "refuse":
             self._set_listening(False)
@@ -156,7 +161,8 @@ class HttpSide:
         """Listens again first, then drops what was held while down, so that
         a client reconnecting at once is not refused."""
         with self._cond:
-            held = list(self._conns)
+            held = [c for c in self._conns if c is not self._exempt]
+            self._exempt = None
         self._set_listening(True)
         for conn in held:
             conn.kill()

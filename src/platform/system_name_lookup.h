@@ -22,6 +22,9 @@ namespace hj5 {
 // name up on the calling thread inside Start() instead; such a build then
 // waits for the lookup.
 //
+// On Windows the lookup runs getaddrinfo on a thread of the system's thread
+// pool, which owns a share of the lookup's state in the same way.
+//
 // Threading: see NameLookup; the object holds nothing, any thread may use it.
 class SystemNameLookup final : public NameLookup {
  public:

@@ -239,8 +239,9 @@ TEST(FormCloseTest, CloseWhileAHostNameLookupHangsEndsPromptly) {
   test::StalledLookup lookup;
   BlockingClock clock;
   IdleFtpClient ftp;
-  auto transport = std::make_unique<AsioHttpTransport>(
-      AsioHttpTransportOptions{.lookup = &lookup});
+  AsioHttpTransportOptions options;
+  options.lookup = &lookup;
+  auto transport = std::make_unique<AsioHttpTransport>(options);
   auto form = std::make_unique<UpdateForm>(Platform{*transport, ftp, clock});
   ModalAnswerer answerer(form.get());
   answerer.AnswerChooser(xml_path);

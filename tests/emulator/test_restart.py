@@ -25,6 +25,25 @@ def ftp_accepts_login(emu):
         return False
 
 
+class InstantRebootTest(unittest.TestCase):
+    """A reboot of 0 s boots while the restart's reply is still being sent:
+    the boot must spare the connection that carries it."""
+
+    def setUp(self):
+        self.emu = es.Emulator("--reboot-seconds", "0")
+
+    def tearDown(self):
+        self.emu.stop()
+
+    def test_every_restart_gets_its_reply(self):
+        for attempt in range(40):
+            self.assertTrue(self.emu.wait_up(), attempt)
+            with es.connect(self.emu.http_port) as sock:
+                sock.sendall(es.tool_request(es.RESTART))
+                data, _ = es.read_until_close(sock)
+            self.assertTrue(data.endswith(b"HJ5_Ret(0)"), (attempt, data))
+
+
 class RefuseWhileDownTest(unittest.TestCase):
     def setUp(self):
         self.emu = es.Emulator("--reboot-seconds", str(REBOOT))

@@ -193,8 +193,9 @@ TEST(UpdateRunnerStopTest, EndsAnExchangeWhoseNameLookupNeverReturns) {
   BlockingClock clock;
   test::StalledLookup lookup;
   IdleFtpClient ftp;
-  auto transport = std::make_unique<AsioHttpTransport>(
-      AsioHttpTransportOptions{.lookup = &lookup});
+  AsioHttpTransportOptions options;
+  options.lookup = &lookup;
+  auto transport = std::make_unique<AsioHttpTransport>(options);
   auto runner =
       std::make_unique<UpdateRunner>(form, Platform{*transport, ftp, clock});
   DeviceSession session;

@@ -1,0 +1,114 @@
+// The system's name lookup on Windows: getaddrinfo on a thread of the
+// process's system thread pool. The pool's thread owns a share of the
+// lookup's state, so abandoning it never blocks and the process's exit
+// never waits for it (ExitProcess ends the pool's threads).
+
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "platform/system_name_lookup.h"
+
+namespace hj5 {
+namespace {
+
+// One lookup: the name and the caller's `done`, shared by its PendingLookup
+// and the pool's callback.
+struct Request {
+  Request(const std::string& name, NameLookup::Done done_in)
+      : host(name), done(std::move(done_in)) {}
+
+  const std::string host;
+  std::mutex mutex;
+  NameLookup::Done done;  // guarded by mutex; empty once called or abandoned
+};
+
+// Calls `done` unless the lookup was abandoned; the mutex makes abandoning
+// wait for a call already under way, so none comes after it.
+void Deliver(Request& request, LookupResult result) {
+  std::lock_guard<std::mutex> lock(request.mutex);
+  if (!request.done) return;
+  NameLookup::Done done = std::move(request.done);
+  request.done = nullptr;
+  done(std::move(result));
+}
+
+// Numeric addresses of `host`, or why there are none. Winsock is started
+// for the call and stopped after it (it counts its users).
+LookupResult Resolve(const std::string& host) {
+  LookupResult result;
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    result.cause = "winsock did not start";
+    return result;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  const int status = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+  if (status != 0) {
+    result.cause = "getaddrinfo error " + std::to_string(status);
+  }
+  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    char text[NI_MAXHOST];
+    if (getnameinfo(entry->ai_addr, static_cast<int>(entry->ai_addrlen), text,
+                    sizeof text, nullptr, 0, NI_NUMERICHOST) == 0) {
+      result.addresses.emplace_back(text);
+    }
+  }
+  if (list != nullptr) freeaddrinfo(list);
+  if (status == 0 && result.addresses.empty()) result.cause = "no address";
+  WSACleanup();
+  return result;
+}
+
+// The pool's callback; it owns the pool's share of the request.
+void CALLBACK OnPoolThread(PTP_CALLBACK_INSTANCE, void* context) {
+  const std::unique_ptr<std::shared_ptr<Request>> share(
+      static_cast<std::shared_ptr<Request>*>(context));
+  Request& request = **share;
+  try {
+    Deliver(request, Resolve(request.host));
+  } catch (const std::exception&) {
+    Deliver(request, LookupResult{{}, "no memory"});
+  }
+}
+
+class SystemPendingLookup final : public PendingLookup {
+ public:
+  explicit SystemPendingLookup(std::shared_ptr<Request> request)
+      : request_(std::move(request)) {}
+
+  // Takes `done` out under the mutex and releases it after.
+  ~SystemPendingLookup() override {
+    NameLookup::Done abandoned;
+    std::lock_guard<std::mutex> lock(request_->mutex);
+    abandoned.swap(request_->done);
+  }
+
+ private:
+  std::shared_ptr<Request> request_;
+};
+
+}  // namespace
+
+std::unique_ptr<PendingLookup> SystemNameLookup::Start(const std::string& host,
+                                                       Done done) {
+  auto request = std::make_shared<Request>(host, std::move(done));
+  auto pending = std::make_unique<SystemPendingLookup>(request);
+  auto pool_share = std::make_unique<std::shared_ptr<Request>>(request);
+  if (TrySubmitThreadpoolCallback(OnPoolThread, pool_share.get(), nullptr)) {
+    pool_share.release();  // OnPoolThread frees it
+  } else {
+    Deliver(*request, LookupResult{{}, "no thread for the lookup"});
+  }
+  return pending;
+}
+
+}  // namespace hj5
