@@ -3,9 +3,12 @@
 // lookup's state, so abandoning it never blocks and the process's exit
 // never waits for it (ExitProcess ends the pool's threads).
 
-#include <windows.h>
+// winsock2.h must come before windows.h.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
 
 #include <exception>
 #include <memory>

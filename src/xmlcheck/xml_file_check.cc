@@ -1,12 +1,10 @@
 #include "xmlcheck/xml_file_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <system_error>
+#include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "platform/sequential_file.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -107,35 +105,6 @@ XmlCheckResult DeclarationScanner::Result() {
                                  : XmlCheckResult::kRefused;
 }
 
-// "<step>: <the system's text for error>" into `cause`, when there is one.
-void SetCause(std::string* cause, const char* step, int error) {
-  if (cause) {
-    *cause = std::string(step) + ": " + std::generic_category().message(error);
-  }
-}
-
-// Opens a regular file for reading without blocking on a FIFO or device; -1,
-// with the cause, when that is not possible.
-int OpenRegular(const std::string& path, std::string* cause) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    SetCause(cause, "open", errno);
-    return -1;
-  }
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    SetCause(cause, "fstat", errno);
-    ::close(fd);
-    return -1;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    if (cause) *cause = "not a regular file";
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 }  // namespace
 
 XmlCheckResult CheckXmlText(std::string_view bytes) {
@@ -145,23 +114,20 @@ XmlCheckResult CheckXmlText(std::string_view bytes) {
 }
 
 XmlCheckResult CheckXmlFile(const std::string& path, std::string* cause) {
-  if (cause) cause->clear();
-  int fd = OpenRegular(path, cause);
-  if (fd < 0) return XmlCheckResult::kUnreadable;
-  std::vector<char> buffer(kBufferBytes);
-  DeclarationScanner scanner;
-  for (;;) {
-    ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      SetCause(cause, "read", errno);
-      ::close(fd);
-      return XmlCheckResult::kUnreadable;
+  std::string why;
+  const std::unique_ptr<SequentialFile> file = OpenSequentialFile(path, &why);
+  XmlCheckResult result = XmlCheckResult::kUnreadable;
+  if (file) {
+    std::vector<char> buffer(kBufferBytes);
+    DeclarationScanner scanner;
+    std::int64_t n = 0;
+    while ((n = file->Read(buffer.data(), buffer.size(), &why)) > 0 &&
+           scanner.Feed({buffer.data(), static_cast<std::size_t>(n)})) {
     }
-    if (n == 0 || !scanner.Feed({buffer.data(), static_cast<size_t>(n)})) break;
+    if (n >= 0) result = scanner.Result();
   }
-  ::close(fd);
-  return scanner.Result();
+  if (cause) *cause = result == XmlCheckResult::kUnreadable ? why : "";
+  return result;
 }
 
 int XmlFileCheck(FormOps& form, const std::string& path, std::string* cause) {
