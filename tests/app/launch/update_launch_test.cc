@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <utility>
 
@@ -38,9 +39,9 @@ std::string Warning(const std::string& text) {
 class UpdateLaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/hj5-launch-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = fs::temp_directory_path() /
+           ("hj5-launch-" + std::to_string(std::random_device{}()));
+    ASSERT_TRUE(fs::create_directory(dir_)) << dir_;
     xml_ = Make("update.xml", "<?xml version=\"1.0\"?>\n<a/>\n");
     form_.chooser_answer = ChosenFile{xml_, "update.xml"};
     form_.Type(FieldId::kAddress, "127.0.0.1");
