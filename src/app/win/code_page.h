@@ -1,0 +1,24 @@
+#ifndef HJ5_APP_WIN_CODE_PAGE_H_
+#define HJ5_APP_WIN_CODE_PAGE_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace hj5 {
+
+// The bytes the device gets for `text` (UTF-16, from a field of the Windows
+// form) in the ANSI code page `code_page` (GetACP() in the product; 1252,
+// 932, ...); a double-byte character gives two bytes. nullopt when a
+// character has no form of its own in that code page: it is never replaced,
+// neither by "?" nor by a look-alike ("ā" is not sent as "a").
+std::optional<std::string> ToCodePage(std::wstring_view text,
+                                      unsigned code_page);
+
+// `bytes` of the ANSI code page `code_page` as UTF-16, for showing them in
+// the form; a byte with no character is shown as the code page says.
+std::wstring FromCodePage(std::string_view bytes, unsigned code_page);
+
+}  // namespace hj5
+
+#endif  // HJ5_APP_WIN_CODE_PAGE_H_
