@@ -1,0 +1,259 @@
+#include "platform/wininet_ftp_client.h"
+
+// clang-format off
+#include <windows.h>
+#include <wininet.h>
+// clang-format on
+
+#include <memory>
+#include <vector>
+
+#include "platform/sequential_file.h"
+#include "platform/text_checks.h"
+
+namespace hj5 {
+namespace {
+
+constexpr std::size_t kMaxReplyText = 160;
+
+// The checks that refuse an upload before any traffic.
+const char* RefusedArgument(const FtpUpload& upload) {
+  if (upload.host.empty()) return "empty host";
+  if (upload.port == 0) return "port 0";
+  if (HasControlByte(upload.user, true)) return "user contains a control byte";
+  if (HasControlByte(upload.password, true)) {
+    return "password contains a control byte";
+  }
+  if (upload.remote_path.empty()) return "empty remote path";
+  if (HasControlByte(upload.remote_path, false)) {
+    return "remote path contains a control byte";
+  }
+  return nullptr;
+}
+
+// The server's last reply as WinINet kept it: its code (0 when none) and
+// its first line, control bytes as "?", bounded, the password masked.
+int LastReply(const std::string& password, std::string* line) {
+  char text[1024] = {};
+  DWORD error = 0;
+  DWORD length = sizeof text;
+  if (!InternetGetLastResponseInfoA(&error, text, &length)) return 0;
+  std::string reply(text, length < sizeof text ? length : sizeof text - 1);
+  reply = reply.substr(0, reply.find_first_of("\r\n"));
+  if (!password.empty()) {
+    for (std::size_t at; (at = reply.find(password)) != std::string::npos;)
+      reply.replace(at, password.size(), "***");
+  }
+  for (char& c : reply) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
+  if (reply.size() > kMaxReplyText) reply.resize(kMaxReplyText);
+  *line = reply;
+  int code = 0;
+  for (std::size_t i = 0; i < 3 && i < reply.size(); ++i) {
+    if (reply[i] < '0' || reply[i] > '9') return 0;
+    code = code * 10 + (reply[i] - '0');
+  }
+  return reply.size() >= 3 ? code : 0;
+}
+
+bool IsRefusal(int reply) { return reply >= 400 && reply <= 599; }
+
+const char* StageName(WinInetStage stage) {
+  switch (stage) {
+    case WinInetStage::kConnect:
+      return "connect";
+    case WinInetStage::kOpenFile:
+      return "open remote file";
+    case WinInetStage::kTransfer:
+      return "write";
+    case WinInetStage::kFinish:
+      return "finish";
+  }
+  return "upload";
+}
+
+// Sets the limits of every call on `session`.
+void SetLimits(HINTERNET session, const WinInetFtpLimits& limits) {
+  DWORD connect = limits.connect_ms, send = limits.send_ms,
+        receive = limits.receive_ms;
+  InternetSetOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connect,
+                     sizeof connect);
+  InternetSetOptionA(session, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof send);
+  InternetSetOptionA(session, INTERNET_OPTION_DATA_SEND_TIMEOUT, &send,
+                     sizeof send);
+  InternetSetOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive,
+                     sizeof receive);
+  InternetSetOptionA(session, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &receive,
+                     sizeof receive);
+}
+
+}  // namespace
+
+// WinINet's error → the client's code. Rows are tried top down.
+//
+//  error / last reply                                stage      code
+//  ERROR_NOT_ENOUGH_MEMORY, ERROR_OUTOFMEMORY        any        -6
+//  ERROR_NO_UNICODE_TRANSLATION                      any        -5
+//  ERROR_INVALID_PARAMETER, _INTERNET_INVALID_URL    any        -1
+//  reply 421 (the server is going away)              any        -2
+//  ERROR_INTERNET_LOGIN_FAILURE, reply 530           any        -2
+//  ERROR_INTERNET_NAME_NOT_RESOLVED, _CANNOT_CONNECT any        -2
+//  reply 426 (transfer aborted)                      any        -3
+//  a 4xx/5xx reply (STOR refused: 450, 550, 553...;
+//    the final reply: 451, 452, 552...)              open file,
+//                                                    finish     -4
+//  everything else: time-outs, aborted or reset
+//    connections, handles closed by Cancel()...      connect,
+//                                                    open file  -2
+//                                                    transfer,
+//                                                    finish     -3
+int WinInetResultCode(unsigned long error, int reply, WinInetStage stage) {
+  switch (error) {
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ftp_code::kMemoryReserve;
+    case ERROR_NO_UNICODE_TRANSLATION:
+      return ftp_code::kCharConvert;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INTERNET_INVALID_URL:
+      return ftp_code::kArgument;
+    default:
+      break;
+  }
+  if (reply == 421) return ftp_code::kConnection;
+  if (error == ERROR_INTERNET_LOGIN_FAILURE || reply == 530) {
+    return ftp_code::kConnection;
+  }
+  if (error == ERROR_INTERNET_NAME_NOT_RESOLVED ||
+      error == ERROR_INTERNET_CANNOT_CONNECT) {
+    return ftp_code::kConnection;
+  }
+  if (reply == 426) return ftp_code::kSendFile;
+  const bool at_file =
+      stage == WinInetStage::kOpenFile || stage == WinInetStage::kFinish;
+  if (at_file && IsRefusal(reply)) return ftp_code::kServerFile;
+  return stage == WinInetStage::kConnect || stage == WinInetStage::kOpenFile
+             ? ftp_code::kConnection
+             : ftp_code::kSendFile;
+}
+
+void WinInetFtpClient::HandleCloser::operator()(void* handle) const {
+  if (handle) InternetCloseHandle(static_cast<HINTERNET>(handle));
+}
+
+WinInetFtpClient::WinInetFtpClient(WinInetFtpLimits limits) : limits_(limits) {}
+
+WinInetFtpClient::~WinInetFtpClient() = default;
+
+int WinInetFtpClient::Fail(int code, std::string cause) {
+  cause_ = std::move(cause);
+  return code;
+}
+
+void WinInetFtpClient::Cancel() {
+  cancelled_.store(true);
+  std::lock_guard<std::mutex> lock(mutex_);
+  // While connecting, the root handle has no child yet: closing it is how
+  // WinINet ends a blocked connect. Later stages see the flag between
+  // chunks; their own time limits bound each call.
+  if (connecting_ && session_) {
+    InternetCloseHandle(static_cast<HINTERNET>(session_));
+    session_ = nullptr;
+  }
+}
+
+int WinInetFtpClient::Failed(const FtpUpload& upload, WinInetStage stage) {
+  const DWORD error = GetLastError();
+  if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
+  std::string reply;
+  const int reply_code = LastReply(upload.password, &reply);
+  std::string cause = std::string(StageName(stage)) + ": WinINet error " +
+                      std::to_string(error);
+  if (!reply.empty()) cause += "; last reply \"" + reply + "\"";
+  return Fail(WinInetResultCode(error, reply_code, stage), std::move(cause));
+}
+
+int WinInetFtpClient::Send(const FtpUpload& upload) {
+  cause_.clear();
+  bytes_sent_.store(0);
+  if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
+  if (const char* refused = RefusedArgument(upload)) {
+    return Fail(ftp_code::kArgument, refused);
+  }
+  std::string why;
+  std::unique_ptr<SequentialFile> file =
+      OpenSequentialFile(upload.local_path, &why);
+  if (!file) return Fail(ftp_code::kArgument, "local file: " + why);
+  Handle connection = Connect(upload);
+  if (!connection) return Failed(upload, WinInetStage::kConnect);
+  const int code = Transfer(upload, connection.get(), *file);
+  connection.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (session_) InternetCloseHandle(static_cast<HINTERNET>(session_));
+  session_ = nullptr;
+  return code;
+}
+
+// Opens the root handle and logs in: the connection, or null with the
+// error left in GetLastError().
+WinInetFtpClient::Handle WinInetFtpClient::Connect(const FtpUpload& upload) {
+  HINTERNET session = InternetOpenA("hj5-xml-update", INTERNET_OPEN_TYPE_DIRECT,
+                                    nullptr, nullptr, 0);
+  if (!session) return nullptr;
+  SetLimits(session, limits_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    session_ = session;
+    connecting_ = true;
+    if (cancelled_.load()) {  // a Cancel() that came in between
+      InternetCloseHandle(session);
+      session_ = nullptr;
+    }
+  }
+  // Passive mode: the device opens no connection towards the tool.
+  HINTERNET connection = InternetConnectA(
+      session, upload.host.c_str(), upload.port, upload.user.c_str(),
+      upload.password.c_str(), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+  const DWORD error = GetLastError();
+  std::lock_guard<std::mutex> lock(mutex_);
+  connecting_ = false;
+  if (!session_ && connection) {  // cancelled while it connected
+    InternetCloseHandle(connection);
+    connection = nullptr;
+  }
+  SetLastError(error);
+  return Handle(connection);
+}
+
+// STOR of the remote path, the file in chunks, then the server's reply.
+int WinInetFtpClient::Transfer(const FtpUpload& upload, void* connection,
+                               SequentialFile& file) {
+  // Binary (TYPE I), and no CWD: the remote path goes to STOR as given.
+  Handle remote(FtpOpenFileA(
+      static_cast<HINTERNET>(connection), upload.remote_path.c_str(),
+      GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
+  if (!remote) return Failed(upload, WinInetStage::kOpenFile);
+  std::vector<char> chunk(limits_.chunk_bytes);
+  std::string why;
+  for (;;) {
+    if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
+    const std::int64_t got = file.Read(chunk.data(), chunk.size(), &why);
+    if (got < 0) return Fail(ftp_code::kSendFile, "local file: " + why);
+    if (got == 0) break;
+    DWORD written = 0;
+    if (!InternetWriteFile(static_cast<HINTERNET>(remote.get()), chunk.data(),
+                           static_cast<DWORD>(got), &written) ||
+        written != static_cast<DWORD>(got)) {
+      return Failed(upload, WinInetStage::kTransfer);
+    }
+    bytes_sent_.fetch_add(written);
+  }
+  // Closing the file ends the data connection and reads the final reply.
+  if (!InternetCloseHandle(static_cast<HINTERNET>(remote.release()))) {
+    return Failed(upload, WinInetStage::kFinish);
+  }
+  return ftp_code::kOk;
+}
+
+}  // namespace hj5

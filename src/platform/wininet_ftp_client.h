@@ -1,0 +1,91 @@
+#ifndef HJ5_PLATFORM_WININET_FTP_CLIENT_H_
+#define HJ5_PLATFORM_WININET_FTP_CLIENT_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/ftp_client.h"
+
+namespace hj5 {
+
+class SequentialFile;
+
+// The time limits of one upload through WinINet, and the size of a chunk.
+struct WinInetFtpLimits {
+  std::uint32_t connect_ms = 10000;  // connection and login
+  std::uint32_t send_ms = 20000;     // each send
+  std::uint32_t receive_ms = 15000;  // each reply of the server
+  std::size_t chunk_bytes = 64 * 1024;
+};
+
+// How far an upload came before it ended.
+enum class WinInetStage {
+  kConnect,   // InternetOpen, InternetConnect: connection and login
+  kOpenFile,  // FtpOpenFile: TYPE I, PASV, STOR
+  kTransfer,  // InternetWriteFile: file data
+  kFinish,    // closing the file: the server's final reply
+};
+
+// The FTP upload on Windows' own client: passive mode, binary, the remote
+// path sent to STOR as given (no CWD), the file written in chunks so that a
+// Cancel() is seen between chunks and the bytes sent can be told. The host,
+// user, password and remote path are bytes of the ANSI code page and go to
+// WinINet's ANSI calls unchanged; the local path is UTF-8 and is opened as
+// UTF-16.
+//
+// Threading: Send() and LastCause() on one thread; Cancel() and
+// bytes_sent() from any thread.
+class WinInetFtpClient final : public FtpClient {
+ public:
+  explicit WinInetFtpClient(WinInetFtpLimits limits = {});
+  ~WinInetFtpClient() override;
+
+  // Returns 0 when the server confirmed the store, else -1 (refused before
+  // any traffic: empty host, port 0, a control byte in user, password or
+  // remote path, a local file that cannot be read), or -2 .. -6 as
+  // WinInetResultCode says.
+  int Send(const FtpUpload& upload) override;
+
+  // Makes the upload in progress end with -3 (between two chunks, or by
+  // closing WinINet's handles, which ends a blocked connect), and every
+  // later Send() return -3 at once. Never blocks.
+  void Cancel() override;
+
+  std::string LastCause() const override { return cause_; }
+
+  // The bytes of the file sent so far in the last upload.
+  std::uint64_t bytes_sent() const { return bytes_sent_.load(); }
+
+ private:
+  struct HandleCloser {
+    void operator()(void* handle) const;
+  };
+  using Handle = std::unique_ptr<void, HandleCloser>;
+
+  Handle Connect(const FtpUpload& upload);
+  int Transfer(const FtpUpload& upload, void* connection, SequentialFile& file);
+  // The cause of a failed WinINet call in `stage`, and its code.
+  int Failed(const FtpUpload& upload, WinInetStage stage);
+  int Fail(int code, std::string cause);
+
+  const WinInetFtpLimits limits_;
+  std::atomic<bool> cancelled_{false};
+  std::atomic<std::uint64_t> bytes_sent_{0};
+  std::mutex mutex_;
+  void* session_ = nullptr;  // guarded by mutex_: the upload's root handle
+  bool connecting_ = false;  // guarded by mutex_
+  std::string cause_;
+};
+
+// WinINet's error → the client's code; one place for the whole table, see
+// the .cc. `error` is GetLastError() after the failing call, `reply` the
+// code of the server's last reply (0 when none came).
+int WinInetResultCode(unsigned long error, int reply, WinInetStage stage);
+
+}  // namespace hj5
+
+#endif  // HJ5_PLATFORM_WININET_FTP_CLIENT_H_
