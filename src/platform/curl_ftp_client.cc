@@ -30,20 +30,11 @@ CURLcode GlobalInitResult() {
 // The checks that refuse an upload before any traffic (-1), local file
 // aside: why the upload is refused, or empty.
 std::string RefusalCause(const FtpUpload& upload) {
-  if (upload.host.empty()) return "empty host";
-  if (upload.port == 0) return "port 0";
-  if (HasControlByte(upload.user, true)) return "user contains a control byte";
-  if (HasControlByte(upload.password, true)) {
-    return "password contains a control byte";
+  std::string refused = RefusedUploadArgument(upload);
+  if (refused.empty() && upload.remote_path.back() == '/') {
+    refused = "remote path ends in \"/\"";  // libcurl would take a directory
   }
-  if (upload.remote_path.empty()) return "empty remote path";
-  if (upload.remote_path.back() == '/') {
-    return "remote path ends in \"/\"";  // libcurl would take a directory
-  }
-  if (HasControlByte(upload.remote_path, false)) {
-    return "remote path contains a control byte";
-  }
-  return "";
+  return refused;
 }
 
 std::string ErrnoText(int error) {

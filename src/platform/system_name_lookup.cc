@@ -8,6 +8,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/lookup_share.h"
+
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
 #define HJ5_THREAD_SANITIZER 1
@@ -22,10 +24,10 @@ namespace {
 
 // One lookup: the request glibc works on and the caller's `done`. Its
 // PendingLookup holds one share and glibc the other until it has finished
-// with the request, so the memory outlives whichever lets go last.
-struct Request {
+// with the request.
+struct Request : LookupShare {
   Request(const std::string& name, NameLookup::Done done_in)
-      : host(name), done(std::move(done_in)) {
+      : LookupShare(std::move(done_in)), host(name) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     block.ar_name = host.c_str();
@@ -35,8 +37,6 @@ struct Request {
   const std::string host;
   addrinfo hints{};
   gaicb block{};
-  std::mutex mutex;
-  NameLookup::Done done;  // guarded by mutex; empty once called or abandoned
 };
 
 // Numeric addresses of a finished getaddrinfo, or why there are none.
@@ -57,22 +57,12 @@ LookupResult Collect(int status, const addrinfo* list) {
   return result;
 }
 
-// Calls `done` unless the lookup was abandoned; the mutex makes abandoning
-// wait for a call already under way, so none comes after it.
-void Deliver(Request& request, LookupResult result) {
-  std::lock_guard<std::mutex> lock(request.mutex);
-  if (!request.done) return;
-  NameLookup::Done done = std::move(request.done);
-  request.done = nullptr;
-  done(std::move(result));
-}
-
 // The result of a lookup glibc has finished, before its memory is freed.
 void Finish(Request& request, int status) {
   try {
-    Deliver(request, Collect(status, request.block.ar_result));
+    request.Deliver(Collect(status, request.block.ar_result));
   } catch (const std::exception&) {
-    Deliver(request, LookupResult{{}, "no memory"});
+    request.Deliver(LookupResult{{}, "no memory"});
   }
   if (request.block.ar_result != nullptr) freeaddrinfo(request.block.ar_result);
   request.block.ar_result = nullptr;
@@ -89,28 +79,12 @@ void OnFinished(sigval value) {
 }
 #endif
 
-class SystemPendingLookup final : public PendingLookup {
- public:
-  explicit SystemPendingLookup(std::shared_ptr<Request> request)
-      : request_(std::move(request)) {}
-
-  // Takes `done` out under the mutex and releases it after.
-  ~SystemPendingLookup() override {
-    NameLookup::Done abandoned;
-    std::lock_guard<std::mutex> lock(request_->mutex);
-    abandoned.swap(request_->done);
-  }
-
- private:
-  std::shared_ptr<Request> request_;
-};
-
 }  // namespace
 
 std::unique_ptr<PendingLookup> SystemNameLookup::Start(const std::string& host,
                                                        Done done) {
   auto request = std::make_shared<Request>(host, std::move(done));
-  auto pending = std::make_unique<SystemPendingLookup>(request);
+  auto pending = std::make_unique<SharedPendingLookup>(request);
 #if defined(HJ5_THREAD_SANITIZER)
   Finish(*request, getaddrinfo(request->block.ar_name, nullptr, &request->hints,
                                &request->block.ar_result));
@@ -127,7 +101,7 @@ std::unique_ptr<PendingLookup> SystemNameLookup::Start(const std::string& host,
   // kept for good (only when the system is out of threads or memory).
   glibc_share.release();
   if (status != 0) {
-    Deliver(*request, LookupResult{{}, gai_strerror(status)});
+    request->Deliver(LookupResult{{}, gai_strerror(status)});
   }
 #endif
   return pending;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/lookup_share.h"
 #include "platform/system_name_lookup.h"
 
 namespace hj5 {
@@ -22,24 +23,12 @@ namespace {
 
 // One lookup: the name and the caller's `done`, shared by its PendingLookup
 // and the pool's callback.
-struct Request {
+struct Request : LookupShare {
   Request(const std::string& name, NameLookup::Done done_in)
-      : host(name), done(std::move(done_in)) {}
+      : LookupShare(std::move(done_in)), host(name) {}
 
   const std::string host;
-  std::mutex mutex;
-  NameLookup::Done done;  // guarded by mutex; empty once called or abandoned
 };
-
-// Calls `done` unless the lookup was abandoned; the mutex makes abandoning
-// wait for a call already under way, so none comes after it.
-void Deliver(Request& request, LookupResult result) {
-  std::lock_guard<std::mutex> lock(request.mutex);
-  if (!request.done) return;
-  NameLookup::Done done = std::move(request.done);
-  request.done = nullptr;
-  done(std::move(result));
-}
 
 // Numeric addresses of `host`, or why there are none. Winsock is started
 // for the call and stopped after it (it counts its users).
@@ -77,39 +66,23 @@ void CALLBACK OnPoolThread(PTP_CALLBACK_INSTANCE, void* context) {
       static_cast<std::shared_ptr<Request>*>(context));
   Request& request = **share;
   try {
-    Deliver(request, Resolve(request.host));
+    request.Deliver(Resolve(request.host));
   } catch (const std::exception&) {
-    Deliver(request, LookupResult{{}, "no memory"});
+    request.Deliver(LookupResult{{}, "no memory"});
   }
 }
-
-class SystemPendingLookup final : public PendingLookup {
- public:
-  explicit SystemPendingLookup(std::shared_ptr<Request> request)
-      : request_(std::move(request)) {}
-
-  // Takes `done` out under the mutex and releases it after.
-  ~SystemPendingLookup() override {
-    NameLookup::Done abandoned;
-    std::lock_guard<std::mutex> lock(request_->mutex);
-    abandoned.swap(request_->done);
-  }
-
- private:
-  std::shared_ptr<Request> request_;
-};
 
 }  // namespace
 
 std::unique_ptr<PendingLookup> SystemNameLookup::Start(const std::string& host,
                                                        Done done) {
   auto request = std::make_shared<Request>(host, std::move(done));
-  auto pending = std::make_unique<SystemPendingLookup>(request);
+  auto pending = std::make_unique<SharedPendingLookup>(request);
   auto pool_share = std::make_unique<std::shared_ptr<Request>>(request);
   if (TrySubmitThreadpoolCallback(OnPoolThread, pool_share.get(), nullptr)) {
     pool_share.release();  // OnPoolThread frees it
   } else {
-    Deliver(*request, LookupResult{{}, "no thread for the lookup"});
+    request->Deliver(LookupResult{{}, "no thread for the lookup"});
   }
   return pending;
 }

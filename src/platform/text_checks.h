@@ -1,7 +1,10 @@
 #ifndef HJ5_PLATFORM_TEXT_CHECKS_H_
 #define HJ5_PLATFORM_TEXT_CHECKS_H_
 
+#include <string>
 #include <string_view>
+
+#include "platform/ftp_client.h"
 
 namespace hj5 {
 
@@ -15,6 +18,24 @@ inline bool HasControlByte(std::string_view text, bool include_delete) {
     if (c < 0x20 || (include_delete && c == 0x7F)) return true;
   }
   return false;
+}
+
+// Why `upload` must be refused before any traffic (ftp_code::kArgument), or
+// "": an empty host, port 0, a control byte or DEL in the user or password,
+// an empty remote path, a control byte in the remote path. Every FTP client
+// refuses these; a client may refuse more.
+inline std::string RefusedUploadArgument(const FtpUpload& upload) {
+  if (upload.host.empty()) return "empty host";
+  if (upload.port == 0) return "port 0";
+  if (HasControlByte(upload.user, true)) return "user contains a control byte";
+  if (HasControlByte(upload.password, true)) {
+    return "password contains a control byte";
+  }
+  if (upload.remote_path.empty()) return "empty remote path";
+  if (HasControlByte(upload.remote_path, false)) {
+    return "remote path contains a control byte";
+  }
+  return "";
 }
 
 }  // namespace hj5

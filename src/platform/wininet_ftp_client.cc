@@ -16,21 +16,6 @@ namespace {
 
 constexpr std::size_t kMaxReplyText = 160;
 
-// The checks that refuse an upload before any traffic.
-const char* RefusedArgument(const FtpUpload& upload) {
-  if (upload.host.empty()) return "empty host";
-  if (upload.port == 0) return "port 0";
-  if (HasControlByte(upload.user, true)) return "user contains a control byte";
-  if (HasControlByte(upload.password, true)) {
-    return "password contains a control byte";
-  }
-  if (upload.remote_path.empty()) return "empty remote path";
-  if (HasControlByte(upload.remote_path, false)) {
-    return "remote path contains a control byte";
-  }
-  return nullptr;
-}
-
 // The server's last reply as WinINet kept it: its code (0 when none) and
 // its first line, control bytes as "?", bounded, the password masked.
 int LastReply(const std::string& password, std::string* line) {
@@ -178,8 +163,8 @@ int WinInetFtpClient::Send(const FtpUpload& upload) {
   cause_.clear();
   bytes_sent_.store(0);
   if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
-  if (const char* refused = RefusedArgument(upload)) {
-    return Fail(ftp_code::kArgument, refused);
+  if (std::string refused = RefusedUploadArgument(upload); !refused.empty()) {
+    return Fail(ftp_code::kArgument, std::move(refused));
   }
   std::string why;
   std::unique_ptr<SequentialFile> file =
