@@ -81,7 +81,9 @@ void UpdateRunner::Stop(const Waiter& wait) {
   std::unique_lock lock(mutex_);
   ended_changed_.wait(lock, [this] { return ended_; });
   lock.unlock();
-  worker_.join();
+  // A Stop() made while `wait` served the front end's events (a second
+  // close) may have joined already.
+  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace hj5

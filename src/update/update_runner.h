@@ -67,7 +67,8 @@ class UpdateRunner {
 
   // Stops for good: interrupts every wait, waits with `wait` (a plain wait
   // when empty) for at most kStopWait, and joins the worker once it has
-  // ended. Returns at once when no worker was started.
+  // ended. Returns at once when no worker was started. A Stop() made from
+  // within `wait` (the front end serving a second close) is harmless.
   void Stop(const Waiter& wait = {});
 
   // The values of the last update started.

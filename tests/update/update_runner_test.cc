@@ -263,6 +263,19 @@ TEST(UpdateRunnerStopTest, ServesTheFrontEndsEventsWhileItWaits) {
   EXPECT_TRUE(ended_when_done);
 }
 
+// A second close while the first one serves the front end's events.
+TEST(UpdateRunnerStopTest, AStopFromWithinTheWaitIsHarmless) {
+  Stalled s(StallingForm::Stall::kNothing, BlockingTransport::Mode::kHold);
+  UpdateRunner runner(s.form, Platform{s.transport, s.ftp, s.clock});
+  ASSERT_TRUE(runner.Start(Loopback(), {}));
+  ASSERT_TRUE(Eventually([&] { return s.transport.exchanges == 1; }));
+  runner.Stop([&](const std::function<bool()>& ended, milliseconds) {
+    runner.Stop();
+    EXPECT_TRUE(ended());
+  });
+  EXPECT_EQ(runner.state(), UpdateRunner::State::kStopping);
+}
+
 TEST(UpdateRunnerStopTest, TheDestructorStopsAndJoins) {
   Stalled s(StallingForm::Stall::kNothing, BlockingTransport::Mode::kHold);
   {
