@@ -237,9 +237,9 @@ void UpdateForm::StopUpdate() {
 }
 
 // --- The form's own operations (UI thread) ---------------------------------
+// QtFormOps calls them only while the form is not interrupted.
 
 void UpdateForm::ShowBox(BoxKind kind, const std::string& text) {
-  if (interrupted_) return;
   QMessageBox box(kind == BoxKind::kWarning ? QMessageBox::Warning
                                             : QMessageBox::Information,
                   QString::fromLatin1(kBoxCaption),
@@ -270,7 +270,6 @@ int UpdateForm::SendFirmwareMessage() { return runner_.SendFirmware(); }
 
 std::optional<ChosenFile> UpdateForm::ChooseFile(
     const FileChooserRequest& request) {
-  if (interrupted_) return std::nullopt;
   QFileDialog dialog(this, QStringLiteral("Open"),
                      QFile::decodeName(request.initial_directory.c_str()));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -279,7 +278,7 @@ std::optional<ChosenFile> UpdateForm::ChooseFile(
   dialog.setNameFilter(QString::fromLocal8Bit(request.filter));
   dialog.setDefaultSuffix(QString::fromLocal8Bit(request.default_suffix));
   dialog.selectFile(QString::fromLocal8Bit(request.initial_name));
-  if (ShowTrackedDialog(dialog) != QDialog::Accepted || interrupted_) {
+  if (ShowTrackedDialog(dialog) != QDialog::Accepted) {
     return std::nullopt;
   }
   const QStringList files = dialog.selectedFiles();
@@ -291,7 +290,6 @@ std::optional<ChosenFile> UpdateForm::ChooseFile(
 
 // The update is being stopped: no box or chooser stays open, no tick comes.
 void UpdateForm::Interrupt() {
-  interrupted_ = true;
   restart_timer_.stop();
   for (const QPointer<QDialog>& dialog : open_dialogs_) {
     if (dialog) dialog->done(QDialog::Rejected);

@@ -87,7 +87,6 @@ class UpdateForm : public QDialog, private FormOps {
   int restart_counter_ = 0;
   std::string program_directory_;
   std::vector<QPointer<QDialog>> open_dialogs_;
-  bool interrupted_ = false;
   QtFormOps ops_;
   UpdateRunner runner_;  // after ops_: stopped and joined before it goes
 };

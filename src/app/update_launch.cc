@@ -62,7 +62,6 @@ bool TakeFile(LaunchContext& context, const ChosenFile& file) {
   std::string cause;
   if (XmlFileCheck(form, file.path, &cause) < 0) {
     const std::string text = "XML File Format Error.";
-    if (cause.empty()) cause = "the first non-blank line is no \"<?xml\"";
     context.runner.causes().Add(text, cause);
     form.ShowBox(BoxKind::kWarning, text);
     return false;

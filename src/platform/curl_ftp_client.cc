@@ -276,29 +276,6 @@ CURLcode Configure(CURL* easy, CURLU* url, const FtpUpload& upload,
   return options.result();
 }
 
-// Every occurrence of `secret` in `text` as "***".
-std::string Redacted(std::string text, const std::string& secret) {
-  if (secret.empty()) return text;
-  for (std::size_t at = text.find(secret); at != std::string::npos;
-       at = text.find(secret, at + 3)) {
-    text.replace(at, secret.size(), "***");
-  }
-  return text;
-}
-
-// Text from elsewhere fit for one log line: trailing blanks and line ends
-// cut, other control bytes as '?', at most `limit` bytes.
-std::string OneLine(std::string text, std::size_t limit) {
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
-    text.pop_back();
-  }
-  for (char& c : text) {
-    if (HasControlByte(std::string_view(&c, 1), true)) c = '?';
-  }
-  if (text.size() > limit) text.resize(limit);
-  return text;
-}
-
 // "curl 67: Access denied: 530" from libcurl's result and its message.
 std::string CurlCause(CURLcode result, const char* message,
                       const std::string& password = "") {

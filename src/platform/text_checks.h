@@ -1,6 +1,7 @@
 #ifndef HJ5_PLATFORM_TEXT_CHECKS_H_
 #define HJ5_PLATFORM_TEXT_CHECKS_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,29 @@ inline bool HasControlByte(std::string_view text, bool include_delete) {
     if (c < 0x20 || (include_delete && c == 0x7F)) return true;
   }
   return false;
+}
+
+// Every occurrence of `secret` in `text` as "***".
+inline std::string Redacted(std::string text, const std::string& secret) {
+  if (secret.empty()) return text;
+  for (std::size_t at = text.find(secret); at != std::string::npos;
+       at = text.find(secret, at + 3)) {
+    text.replace(at, secret.size(), "***");
+  }
+  return text;
+}
+
+// Text from elsewhere fit for one log line: trailing blanks and line ends
+// cut, other control bytes as '?', at most `limit` bytes.
+inline std::string OneLine(std::string text, std::size_t limit) {
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') {
+    text.pop_back();
+  }
+  for (char& c : text) {
+    if (HasControlByte(std::string_view(&c, 1), true)) c = '?';
+  }
+  if (text.size() > limit) text.resize(limit);
+  return text;
 }
 
 // Why `upload` must be refused before any traffic (ftp_code::kArgument), or

@@ -24,15 +24,9 @@ int LastReply(const std::string& password, std::string* line) {
   DWORD length = sizeof text;
   if (!InternetGetLastResponseInfoA(&error, text, &length)) return 0;
   std::string reply(text, length < sizeof text ? length : sizeof text - 1);
-  reply = reply.substr(0, reply.find_first_of("\r\n"));
-  if (!password.empty()) {
-    for (std::size_t at; (at = reply.find(password)) != std::string::npos;)
-      reply.replace(at, password.size(), "***");
-  }
-  for (char& c : reply) {
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
-  }
-  if (reply.size() > kMaxReplyText) reply.resize(kMaxReplyText);
+  reply =
+      OneLine(Redacted(reply.substr(0, reply.find_first_of("\r\n")), password),
+              kMaxReplyText);
   *line = reply;
   int code = 0;
   for (std::size_t i = 0; i < 3 && i < reply.size(); ++i) {

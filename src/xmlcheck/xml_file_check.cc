@@ -138,6 +138,7 @@ int XmlFileCheck(FormOps& form, const std::string& path, std::string* cause) {
       form.ShowBox(BoxKind::kWarning, "File Open Failure.");
       return -1;
     case XmlCheckResult::kRefused:
+      if (cause) *cause = "the first non-blank line is no \"<?xml\"";
       break;
   }
   return -1;

@@ -30,7 +30,8 @@ XmlCheckResult CheckXmlText(std::string_view bytes);
 
 // The click's check of the chosen file: shows "File Open Failure." when the
 // file cannot be read. Returns 0 when accepted, -1 otherwise; `cause`, when
-// given, as CheckXmlFile() fills it. UI thread.
+// given, says why a file was refused (as CheckXmlFile() for one that cannot
+// be read). UI thread.
 int XmlFileCheck(FormOps& form, const std::string& path,
                  std::string* cause = nullptr);
 
