@@ -71,6 +71,7 @@ class UpdateForm : public QDialog, private FormOps {
   void ShowBox(BoxKind kind, const std::string& text) override;
   void SetFieldText(FieldId field, const std::string& text) override;
   std::string FieldText(FieldId field) override;
+  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool enabled) override;
   void StartRestartTimer() override;
   void StopRestartTimer() override;

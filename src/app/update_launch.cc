@@ -30,20 +30,22 @@ std::uint16_t PortOf(const std::string& text) {
   return static_cast<std::uint16_t>(number ? number->value : 0);
 }
 
+// A warning box "<what><label>."; false, for the caller to return.
+bool Refuse(FormOps& form, const char* what, const char* label) {
+  form.ShowBox(BoxKind::kWarning, std::string(what) + label + ".");
+  return false;
+}
+
 // Checks a typed credential and copies it; false after a refusal box.
 bool TakeCredential(FormOps& form, FieldId field, const char* label,
                     std::string* into) {
+  if (!form.FieldTextFits(field))
+    return Refuse(form, "Invalid character in ", label);
   const std::string text = form.FieldText(field);
-  if (text.size() > DeviceSession::kMaxCredentialBytes) {
-    form.ShowBox(BoxKind::kWarning,
-                 std::string("Too many characters in ") + label + ".");
-    return false;
-  }
-  if (HasCredentialControlByte(text)) {
-    form.ShowBox(BoxKind::kWarning,
-                 std::string("Invalid character in ") + label + ".");
-    return false;
-  }
+  if (text.size() > DeviceSession::kMaxCredentialBytes)
+    return Refuse(form, "Too many characters in ", label);
+  if (HasCredentialControlByte(text))
+    return Refuse(form, "Invalid character in ", label);
   *into = text;
   return true;
 }
@@ -55,7 +57,7 @@ bool TakeFile(LaunchContext& context, const ChosenFile& file) {
     form.ShowBox(BoxKind::kWarning, "Too many characters in File name.");
     return false;
   }
-  if (IsUnsafeFileName(file.name)) {
+  if (!file.name_fits || IsUnsafeFileName(file.name)) {
     form.ShowBox(BoxKind::kWarning, "File Name Error.");
     return false;
   }
@@ -72,11 +74,11 @@ bool TakeFile(LaunchContext& context, const ChosenFile& file) {
 // The checks of the typed values, copied into `session`; false after a
 // refusal box.
 bool TakeFields(FormOps& form, DeviceSession& session) {
+  if (!form.FieldTextFits(FieldId::kAddress))
+    return Refuse(form, "Invalid character in ", "Address");
   const std::string address = form.FieldText(FieldId::kAddress);
-  if (address.size() > DeviceSession::kMaxAddressBytes) {
-    form.ShowBox(BoxKind::kWarning, "Too many characters in Address.");
-    return false;
-  }
+  if (address.size() > DeviceSession::kMaxAddressBytes)
+    return Refuse(form, "Too many characters in ", "Address");
   session.address = address;
   if (!TakeCredential(form, FieldId::kLoginId, "Login ID", &session.login_id) ||
       !TakeCredential(form, FieldId::kPassword, "Password", &session.password))

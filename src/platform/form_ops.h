@@ -39,6 +39,10 @@ struct FileChooserRequest {
 struct ChosenFile {
   std::string path;
   std::string name;
+  // False when the name has a character with no form in the bytes the
+  // device gets (the ANSI code page of the Windows form): such a file is
+  // refused before any traffic.
+  bool name_fits = true;
 };
 
 // The operations the logic needs of the main form. Every box carries the
@@ -62,9 +66,16 @@ class FormOps {
   // Sets the text of a field (the status and notice lines among them).
   virtual void SetFieldText(FieldId field, const std::string& text) = 0;
 
-  // Reads the text of a field as bytes in the local 8-bit encoding (UTF-8).
-  // Returns an empty text once the form is closing.
+  // Reads the text of a field as the bytes the device gets: UTF-8 on Linux,
+  // the ANSI code page on Windows. Returns an empty text once the form is
+  // closing.
   virtual std::string FieldText(FieldId field) = 0;
+
+  // False when a character of the field has no form in those bytes, so that
+  // FieldText() cannot give it (a character outside the ANSI code page):
+  // the field is refused, never sent with a stand-in. True once the form is
+  // closing.
+  virtual bool FieldTextFits(FieldId field) = 0;
 
   // Enables or disables the "XML-UPDATE" button (control 1009).
   virtual void SetUpdateEnabled(bool enabled) = 0;

@@ -46,6 +46,7 @@ class RecordingOps final : public FormOps {
     Record("read");
     return "typed";
   }
+  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool) override { Record("enable"); }
   void StartRestartTimer() override { Record("timer on"); }
   void StopRestartTimer() override { Record("timer off"); }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/form_ops.h"
@@ -25,6 +26,9 @@ class FakeForm final : public FormOps {
   void ShowBox(BoxKind kind, const std::string& text) override;
   void SetFieldText(FieldId field, const std::string& text) override;
   std::string FieldText(FieldId field) override;
+  bool FieldTextFits(FieldId field) override {
+    return !unfitting_fields.contains(field);
+  }
   void SetUpdateEnabled(bool enabled) override;
   void StartRestartTimer() override;
   void StopRestartTimer() override;
@@ -43,6 +47,8 @@ class FakeForm final : public FormOps {
   // The request the chooser was last opened with.
   FileChooserRequest last_chooser_request;
   bool button_enabled = true;
+  // Fields whose text has a character the device's bytes cannot carry.
+  std::set<FieldId> unfitting_fields;
   // Set by Interrupt(); not part of what the operator sees.
   std::atomic<bool> interrupted{false};
 

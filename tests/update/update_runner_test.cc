@@ -47,6 +47,7 @@ class StallingForm final : public FormOps {
     if (stall_ == Stall::kLine) latch_.Wait();
   }
   std::string FieldText(FieldId) override { return {}; }
+  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool) override {}
   void StartRestartTimer() override {}
   void StopRestartTimer() override {}

@@ -229,6 +229,23 @@ TEST_F(UpdateLaunchTest, ControlBytesInCredentialsAreRefused) {
   EXPECT_FALSE(running());
 }
 
+// The Windows form cannot give a character outside the ANSI code page: the
+// field is refused where a too long one would be, before any traffic.
+TEST_F(UpdateLaunchTest, TextTheDevicesBytesCannotCarryIsRefusedInOrder) {
+  form_.chooser_answer->name_fits = false;
+  form_.unfitting_fields = {FieldId::kAddress, FieldId::kLoginId,
+                            FieldId::kPassword};
+  EXPECT_EQ(Click(), After({Warning("File Name Error.")}));
+  form_.chooser_answer->name_fits = true;
+  EXPECT_EQ(Click(), After({Warning("Invalid character in Address.")}));
+  form_.unfitting_fields.erase(FieldId::kAddress);
+  EXPECT_EQ(Click(), After({Warning("Invalid character in Login ID.")}));
+  form_.unfitting_fields.erase(FieldId::kLoginId);
+  EXPECT_EQ(Click(), After({Warning("Invalid character in Password.")}));
+  EXPECT_EQ(updates_run(), 0);
+  EXPECT_TRUE(transport_.requests.empty());
+}
+
 TEST_F(UpdateLaunchTest, TheChecksRunInOrderFileAddressLoginPassword) {
   form_.Type(FieldId::kAddress, std::string(73, 'a'));
   form_.Type(FieldId::kLoginId, std::string(16, 'i'));
