@@ -17,19 +17,15 @@
 #include <climits>
 
 #include "app/form_art.h"
+#include "app/form_defaults.h"
 #include "app/update_launch.h"
 #include "device/report.h"
 
 namespace hj5 {
 namespace {
 
-constexpr char kBoxCaption[] = "XML File Update";
-constexpr char kFormTitle[] = "HJ-5 XML File Update";
 constexpr char kFormFontFamily[] = "MS Sans Serif";
 constexpr int kFormFontPoints = 9;
-constexpr int kRestartPeriodMs = 1000;
-// A private-network address; the operator types the device's own.
-constexpr char kDefaultAddress[] = "192.168.0.100";
 
 // Accepts decimal digits only, as a digits-only edit control does.
 class DigitsValidator final : public QValidator {
@@ -177,8 +173,8 @@ void UpdateForm::FitMakerLabel() {
 
 void UpdateForm::ApplyDefaults() {
   Field(FieldId::kAddress)->setText(QString::fromLatin1(kDefaultAddress));
-  Field(FieldId::kFtpPort)->setText(QStringLiteral("21"));
-  Field(FieldId::kHttpPort)->setText(QStringLiteral("80"));
+  Field(FieldId::kFtpPort)->setText(QString::fromLatin1(kDefaultFtpPort));
+  Field(FieldId::kHttpPort)->setText(QString::fromLatin1(kDefaultHttpPort));
   Field(FieldId::kNotice)->clear();
   Field(FieldId::kStatus)->clear();
   program_directory_ =

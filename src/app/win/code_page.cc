@@ -41,4 +41,28 @@ std::wstring FromCodePage(std::string_view bytes, unsigned code_page) {
   return text;
 }
 
+std::string Utf8Of(std::wstring_view text) {
+  if (text.empty() || text.size() > INT_MAX / 4) return std::string();
+  const int wide = static_cast<int>(text.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr,
+                                         0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, bytes.data(), length,
+                      nullptr, nullptr);
+  return bytes;
+}
+
+std::wstring WideOfUtf8(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() > INT_MAX) return std::wstring();
+  const int narrow = static_cast<int>(utf8.size());
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS,
+                                         utf8.data(), narrow, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring text(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), narrow,
+                      text.data(), length);
+  return text;
+}
+
 }  // namespace hj5

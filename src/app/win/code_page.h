@@ -19,6 +19,11 @@ std::optional<std::string> ToCodePage(std::wstring_view text,
 // the form; a byte with no character is shown as the code page says.
 std::wstring FromCodePage(std::string_view bytes, unsigned code_page);
 
+// UTF-8 and UTF-16, for what stays on this machine (local paths). Bytes
+// that are no UTF-8 give an empty text.
+std::string Utf8Of(std::wstring_view text);
+std::wstring WideOfUtf8(std::string_view utf8);
+
 }  // namespace hj5
 
 #endif  // HJ5_APP_WIN_CODE_PAGE_H_
