@@ -190,6 +190,9 @@ class FtpSide:
         if running:
             self._server = FTPServer(self._holder.listen(), self._handler,
                                      ioloop=self.loop.io)
+            # Its limit counts every socket of the shared loop, those of
+            # the other devices too.
+            self._server.max_cons = 0
         else:
             self._server.close()
             self._server = None
