@@ -234,14 +234,22 @@ def main(argv=None):
     except (OSError, ValueError, FaultError, FleetError) as err:
         print("hj5-emulator: cannot start: %s" % err, file=sys.stderr)
         return 1
+    status = 0
     try:
         service.start()
         _write_lists(service, args)
         if not stop.is_set():
             print(service.ready_line(), flush=True)
             _wait_for_stop(stop, args.exit_on_stdin_eof)
+    except OSError as err:
+        print("hj5-emulator: cannot write: %s" % err, file=sys.stderr)
+        status = 1
     finally:
         service.stop()
-        if args.usage:
+    if args.usage:
+        try:
             _write_usage(service, args.usage)
-    return 0
+        except OSError as err:
+            print("hj5-emulator: cannot write: %s" % err, file=sys.stderr)
+            status = 1
+    return status

@@ -70,13 +70,13 @@ class _Call:
 
 
 class Loop:
-    """Owns the IOLoop; run() serves until stop() from any thread."""
+    """Owns the IOLoop; start() serves until stop()."""
 
     def __init__(self):
         self.io = IOLoop()
+        self._thread = None
         self._calls = collections.deque()
         self._stop = threading.Event()
-        self._thread_id = None
         self._waker = _Waker(self)
         self.io.register(self._waker.fileno(), self._waker, self.io.READ)
 
@@ -89,7 +89,8 @@ class Loop:
     def call(self, fn):
         """Runs fn() on the loop and returns its result (raises its error).
         From the loop thread itself it runs at once."""
-        if threading.get_ident() == self._thread_id or self._thread_id is None:
+        thread = self._thread
+        if thread is None or thread is threading.current_thread():
             return fn()
         call = _Call(fn)
         self._calls.append(call)
@@ -109,9 +110,14 @@ class Loop:
                 call.error = err
             call.done.set()
 
-    def run(self):
-        """Serves until stop(); a bug in one handler does not end it."""
-        self._thread_id = threading.get_ident()
+    def start(self):
+        """Serves on a thread of its own until stop()."""
+        self._thread = threading.Thread(target=self._run, name="loop",
+                                        daemon=True)
+        self._thread.start()
+
+    def _run(self):
+        """A bug in one handler does not end the loop."""
         try:
             while not self._stop.is_set():
                 self.run_calls()
@@ -123,12 +129,15 @@ class Loop:
                 except Exception:
                     LOG.exception("event loop")
         finally:
-            self._thread_id = None
             self.run_calls()
 
-    def stop(self):
+    def stop(self, seconds=2.0):
+        """Ends the loop and waits for its thread; calls then run at once."""
         self._stop.set()
         self._waker.wake()
+        if self._thread is not None:
+            self._thread.join(seconds)
+            self._thread = None
 
     def close(self):
         """Closes whatever is still registered. After run() has ended."""

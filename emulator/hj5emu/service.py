@@ -34,7 +34,6 @@ class Service:
         self.fleet = None
         self.units = []
         self.control = None
-        self._thread = None
         try:
             self._build(args)
         except BaseException:
@@ -63,10 +62,8 @@ class Service:
     def start(self):
         for unit in self.units:
             unit.start()
+        self.loop.start()
         self.control.start()
-        self._thread = threading.Thread(target=self.loop.run, name="loop",
-                                        daemon=True)
-        self._thread.start()
 
     def ready_line(self):
         first = self.units[0]
@@ -90,8 +87,6 @@ class Service:
         if self.control is not None:
             self.control.stop()
         self.loop.stop()
-        if self._thread is not None:
-            self._thread.join(2.0)
         for unit in self.units:
             unit.stop()
         self._close()
