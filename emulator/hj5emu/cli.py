@@ -5,19 +5,13 @@ import json
 import logging
 import os
 import select
-import shutil
 import signal
 import sys
-import tempfile
 import threading
-import time
 
-from .control import Control
-from .device import Device
-from .faults import FaultBook, FaultError
-from .ftp_side import FtpSide
-from .http_side import HttpSide
-from .records import Records
+from .faults import FaultError
+from .fleet import ALL_KINDS, FAIL_KINDS, FleetError
+from .service import Service
 
 DESCRIPTION = """\
 HJ-5 device emulator. Answers the device's HTTP commands (POST /system.wcr),
@@ -25,6 +19,9 @@ runs its FTP server when svr_ftp_port is 21, restarts on MODE=3 ACT=1,
 records everything it receives and fails on demand. Binds --host (default
 127.0.0.1). Once ready it prints one line on stdout:
   http=PORT ftp=PORT control=PORT
+With --devices N it serves a fleet of N independent devices from one event
+loop, device i on ports BASE+2i (HTTP) and BASE+2i+1 (FTP), and prints
+  devices=N http=BASE ftp=BASE+1 control=PORT
 """
 
 EPILOG = r"""
@@ -80,7 +77,11 @@ control endpoint (http://127.0.0.1:CONTROL):
   GET /records/raw, GET /records/ftp, POST /restart
   Texts in records are the bytes received, one code point per byte.
 
+  GET /devices; /devices/I/<any path above> addresses device I of a fleet
+  (the plain paths: device 0); GET /usage: CPU time, peak memory
+
 FTP: the path C:\www\NAME is stored as ROOT/www/NAME; any other path 550.
+A fleet's device I keeps its uploads in ROOT/device-IIII/www.
 See docs/emulator.md for examples.
 """
 
@@ -121,6 +122,36 @@ def parse_args(argv):
         help="add a fault at start (repeatable); see below")
     add("--record", metavar="FILE",
         help="also write every record as a JSON line to FILE")
+    fleet = parser.add_argument_group("a fleet of devices")
+    fleet.add_argument(
+        "--devices", type=int, metavar="N",
+        help="serve N devices on consecutive ports (instead of "
+             "--http-port/--ftp-port)")
+    fleet.add_argument(
+        "--base-port", type=int, default=0, metavar="PORT",
+        help="device i on PORT+2i (HTTP) and PORT+2i+1 (FTP); 0: a free "
+             "range is found (default 0)")
+    fleet.add_argument(
+        "--devices-csv", metavar="FILE",
+        help="write the device list (address,http_port,ftp_port) to FILE")
+    fleet.add_argument(
+        "--fail-fraction", type=float, default=0.0, metavar="F",
+        help="give round(F*N) devices, chosen by --fail-seed, one failure "
+             "each, of assorted kinds (default 0)")
+    fleet.add_argument(
+        "--fail-seed", type=int, default=1, metavar="S",
+        help="seed for which devices fail and how (default 1)")
+    fleet.add_argument(
+        "--fail-kinds", default=",".join(FAIL_KINDS), metavar="K,K",
+        help="kinds to assort, from: %s (default: all but the last three)"
+             % ", ".join(ALL_KINDS))
+    fleet.add_argument(
+        "--fault-list", metavar="FILE",
+        help="write the failing devices (address,http_port,ftp_port,fault) "
+             "to FILE")
+    add("--usage", metavar="FILE",
+        help="at exit, write the emulator's CPU time and peak memory to FILE "
+             "(JSON)")
     add("--exit-on-stdin-eof", action="store_true",
         help="exit when stdin reaches end of file (for test harnesses)")
     add("--verbose", action="store_true", help="log to stderr")
@@ -130,94 +161,32 @@ def parse_args(argv):
     for item in args.param:
         if "=" not in item:
             parser.error("--param needs NAME=VALUE: %r" % item)
+    _check_fleet_args(parser, args)
     return parser, args
 
 
-class Emulator:
-    """The device with its HTTP side, FTP side, control endpoint."""
-
-    def __init__(self, args):
-        self.created_root = not args.root
-        self.root = os.path.abspath(args.root or tempfile.mkdtemp(
-            prefix="hj5emu-"))
-        try:
-            self._build(args)
-        except BaseException:
-            if self.created_root:
-                shutil.rmtree(self.root, ignore_errors=True)
-            raise
-
-    def _build(self, args):
-        self.www = os.path.join(self.root, "www")
-        os.makedirs(self.www, exist_ok=True)
-        self.records = Records(args.record)
-        self.faults = FaultBook()
-        for text in args.fault:
-            self.faults.add(json.loads(text))
-        params = dict(item.split("=", 1) for item in args.param)
-        self.device = Device(args.id, args.pw, params, self.faults,
-                             self.records, args.reboot_seconds, args.ftp_on)
-        self.ftp = FtpSide(args.host, args.ftp_port, self.www, args.id,
-                           args.pw, self.faults, self.records)
-        self.http = HttpSide(args.host, args.http_port, self.device,
-                             self.records, args.close, args.no_length,
-                             args.down)
-        self.control = Control(args.control_port, self)
-        self.device.hooks = self
-
-    def start(self):
-        self.ftp.start(self.device.ftp_should_run())
-        self.http.start()
-        self.control.start()
-
-    def ready_line(self):
-        return "http=%d ftp=%d control=%d" % (self.http.port, self.ftp.port,
-                                              self.control.port)
-
-    # Hooks of the device.
-    def go_down(self, exempt):
-        self.http.go_down(exempt)
-        self.ftp.set_running(False)
-
-    def boot(self):
-        self.ftp.set_running(self.device.ftp_should_run())
-        self.device.set_up()
-        self.http.boot()
-
-    def add_fault(self, desc):
-        fault_id = self.faults.add(desc)
-        self.ftp.set_running(self.device.ftp_should_run())
-        return fault_id
-
-    def clear_faults(self):
-        self.faults.clear()
-        self.ftp.set_running(self.device.ftp_should_run())
-
-    def state(self):
-        out = self.device.state()
-        out.update({
-            "ftp_running": self.ftp.running,
-            "ports": {"http": self.http.port, "ftp": self.ftp.port,
-                      "control": self.control.port},
-            "root": self.root,
-            "faults": self.faults.describe(),
-            "http_requests": len(self.records.http_field("seq")),
-        })
-        return out
-
-    def stop(self):
-        deadline = time.monotonic() + 1.5
-        log = logging.getLogger("hj5emu")
-        self.device.close()
-        self.control.stop()
-        log.info("control stopped")
-        self.http.stop(deadline)
-        log.info("http stopped")
-        self.ftp.stop(deadline)
-        log.info("ftp stopped")
-        self.records.close()
-        if self.created_root:
-            shutil.rmtree(self.root, ignore_errors=True)
+def _check_fleet_args(parser, args):
+    args.fail_kinds = [k for k in args.fail_kinds.split(",") if k]
+    for kind in args.fail_kinds:
+        if kind not in ALL_KINDS:
+            parser.error("--fail-kinds: unknown kind %r" % kind)
+    if args.devices is None:
+        for name in ("devices_csv", "fault_list", "base_port"):
+            if getattr(args, name):
+                parser.error("--%s needs --devices" % name.replace("_", "-"))
+        if args.fail_fraction:
+            parser.error("--fail-fraction needs --devices")
+        return
+    if args.devices < 1:
+        parser.error("--devices must be >= 1")
+    if args.http_port or args.ftp_port:
+        parser.error("--devices takes --base-port, not --http-port/--ftp-port")
+    if not 0 <= args.fail_fraction <= 1:
+        parser.error("--fail-fraction must be between 0 and 1")
+    if args.fail_fraction and not args.fail_kinds:
+        parser.error("--fail-kinds is empty")
+    if not 0 <= args.base_port <= 65535:
+        parser.error("--base-port must be a port number")
 
 
 def _wait_for_stop(stop, watch_stdin):
@@ -233,6 +202,21 @@ def _wait_for_stop(stop, watch_stdin):
             return
 
 
+def _write_lists(service, args):
+    if service.fleet is None:
+        return
+    if args.devices_csv:
+        service.fleet.write_csv(args.devices_csv, args.host)
+    if args.fault_list:
+        service.fleet.write_failures(args.fault_list, args.host)
+
+
+def _write_usage(service, path):
+    with open(path, "w", encoding="utf-8") as out:
+        json.dump(service.usage(), out)
+        out.write("\n")
+
+
 def main(argv=None):
     _, args = parse_args(sys.argv[1:] if argv is None else argv)
     logging.basicConfig(
@@ -246,15 +230,26 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGINT, on_signal)
     try:
-        emulator = Emulator(args)
-    except (OSError, ValueError, FaultError) as err:
+        service = Service(args)
+    except (OSError, ValueError, FaultError, FleetError) as err:
         print("hj5-emulator: cannot start: %s" % err, file=sys.stderr)
         return 1
+    status = 0
     try:
-        emulator.start()
+        service.start()
+        _write_lists(service, args)
         if not stop.is_set():
-            print(emulator.ready_line(), flush=True)
+            print(service.ready_line(), flush=True)
             _wait_for_stop(stop, args.exit_on_stdin_eof)
+    except OSError as err:
+        print("hj5-emulator: cannot write: %s" % err, file=sys.stderr)
+        status = 1
     finally:
-        emulator.stop()
-    return 0
+        service.stop()
+    if args.usage:
+        try:
+            _write_usage(service, args.usage)
+        except OSError as err:
+            print("hj5-emulator: cannot write: %s" % err, file=sys.stderr)
+            status = 1
+    return status

@@ -13,6 +13,13 @@
   GET    /records/ftp       FTP command lines, in order
   DELETE /records           forgets all records, restarts the request count
   POST   /restart           restarts the device now (also one that is stuck)
+  GET    /devices           the devices of a fleet: index, ports, root, up
+  ANY    /devices/I/...     any request above, for device I (from 0); the
+                            plain paths address device 0
+  GET    /usage             the emulator's CPU time and peak memory so far
+
+Requests are served on their own threads; everything they touch is done on
+the event loop through loop.call().
 """
 
 import json
@@ -29,9 +36,10 @@ class _Server(ThreadingHTTPServer):
 
 
 class Control:
-    def __init__(self, port, emulator):
-        self.emulator = emulator
-        handler = type("ControlHandler", (_Handler,), {"emulator": emulator})
+    """`service` has loop, units, usage() and devices()."""
+
+    def __init__(self, port, service):
+        handler = type("ControlHandler", (_Handler,), {"service": service})
         self._server = _Server(("127.0.0.1", port), handler)
         self.port = self._server.server_address[1]
         self._thread = None
@@ -48,7 +56,8 @@ class Control:
 
 
 class _Handler(BaseHTTPRequestHandler):
-    emulator = None
+    service = None
+    unit = None
     server_version = "hj5-emulator-control"
     protocol_version = "HTTP/1.0"
 
@@ -83,19 +92,40 @@ class _Handler(BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path.rstrip("/") or "/"
         parts = [urllib.parse.unquote(p, encoding="latin-1")
                  for p in path.strip("/").split("/")]
+        self.request_body = self._body() if method in ("POST", "PUT") \
+            else b""
         try:
-            status, obj = self._route(method, parts)
+            status, obj = self.service.loop.call(
+                lambda: self._route_device(method, parts))
         except FaultError as err:
             status, obj = 400, {"error": str(err)}
         except ValueError as err:
             status, obj = 400, {"error": "bad JSON: %s" % err}
         self._reply(status, obj)
 
+    def _route_device(self, method, parts):
+        """Picks the device (/devices/I/...; else device 0), then routes."""
+        units = self.service.units
+        if parts[0] == "usage" and method == "GET" and len(parts) == 1:
+            return 200, self.service.usage()
+        if parts[0] != "devices":
+            self.unit = units[0]
+            return self._route(method, parts)
+        if len(parts) == 1:
+            if method != "GET":
+                return 405, {"error": "method not allowed"}
+            return 200, self.service.devices()
+        index = parts[1]
+        if not index.isdigit() or int(index) >= len(units):
+            return 404, {"error": "no device %r" % index}
+        self.unit = units[int(index)]
+        return self._route(method, parts[2:] or [""])
+
     def _route(self, method, parts):
-        emu = self.emulator
+        emu = self.unit
         head, rest = parts[0], parts[1:]
         if head == "state" and method == "GET" and not rest:
-            return 200, emu.state()
+            return 200, emu.state(self.service.control.port)
         if head == "params":
             return self._params(method, rest)
         if head == "faults" and not rest:
@@ -108,7 +138,7 @@ class _Handler(BaseHTTPRequestHandler):
         return 404, {"error": "no such resource"}
 
     def _params(self, method, rest):
-        device = self.emulator.device
+        device = self.unit.device
         if not rest and method == "GET":
             return 200, device.all_params()
         if len(rest) != 1:
@@ -120,16 +150,16 @@ class _Handler(BaseHTTPRequestHandler):
                 return 404, {"error": "no parameter %r" % name}
             return 200, {"name": name, "value": value}
         if method in ("PUT", "POST"):
-            device.set_param(name, self._body().decode("latin-1"))
+            device.set_param(name, self.request_body.decode("latin-1"))
             return 200, {"name": name, "value": device.get_param(name)}
         return 405, {"error": "method not allowed"}
 
     def _faults(self, method):
-        emu = self.emulator
+        emu = self.unit
         if method == "GET":
             return 200, emu.faults.describe()
         if method == "POST":
-            desc = json.loads(self._body().decode("utf-8"))
+            desc = json.loads(self.request_body.decode("utf-8"))
             descs = desc if isinstance(desc, list) else [desc]
             for one in descs:
                 validate(one)
@@ -141,7 +171,7 @@ class _Handler(BaseHTTPRequestHandler):
         return 405, {"error": "method not allowed"}
 
     def _records(self, method, rest):
-        records = self.emulator.records
+        records = self.unit.records
         if method == "DELETE" and not rest:
             records.clear()
             return 200, {"ok": True}

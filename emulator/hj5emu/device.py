@@ -53,14 +53,17 @@ class Reply:
 
 
 class Device:
-    """Device state; every method is thread-safe.
+    """Device state; every method is thread-safe. Its reboot timer runs on
+    `loop` (anything with call_later(seconds, fn) returning a handle with
+    cancel()).
 
     `hooks` has go_down(exempt) and boot() for the network sides; they are
     called with no lock held.
     """
 
-    def __init__(self, login_id, password, params, faults, records,
+    def __init__(self, loop, login_id, password, params, faults, records,
                  reboot_seconds, ftp_on=False):
+        self.loop = loop
         self._lock = threading.RLock()
         self.login_id = login_id
         self.password = password
@@ -209,9 +212,8 @@ class Device:
         with self._lock:
             if self._closed or self.stuck or self.restart_count != count:
                 return
-            self._timer = threading.Timer(self.reboot_seconds, self.boot)
-            self._timer.daemon = True
-            self._timer.start()
+            self._timer = self.loop.call_later(self.reboot_seconds,
+                                               self.boot)
 
     def boot(self):
         """Comes back: the FTP server first, then the HTTP side."""

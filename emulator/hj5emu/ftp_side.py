@@ -1,18 +1,15 @@
 """The device's FTP server (pyftpdlib), started and stopped with the device.
 
 Only "C:\\www\\<name>" is a valid file path; it is stored as <root>/www/<name>.
-All FTP work runs on one thread in pyftpdlib's IO loop; nothing in a handler
-sleeps. Other threads only ask for the server to be on or off.
+All FTP work runs on the shared event loop (pyftpdlib's IOLoop); nothing in
+a handler sleeps.
 """
 
 import logging
 import os
-import threading
-import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
-from pyftpdlib.ioloop import IOLoop
 from pyftpdlib.servers import FTPServer
 
 from . import netutil
@@ -100,6 +97,11 @@ class _Handler(FTPHandler):
         self.final_451 = False
         self.drop_fault = None
         super().__init__(conn, server, ioloop=ioloop)
+        self.side.opened(self)
+
+    def close(self):
+        self.side.closed(self)
+        super().close()
 
     def found_terminator(self):
         raw = b"".join(self._in_buffer)
@@ -144,9 +146,12 @@ class _Handler(FTPHandler):
 
 
 class FtpSide:
-    """The FTP server on host:port; the port is held even while it is off."""
+    """The FTP server on host:port; the port is held even while it is off.
+    Runs on the shared event loop; only the loop thread calls it."""
 
-    def __init__(self, host, port, www, login_id, password, faults, records):
+    def __init__(self, loop, host, port, www, login_id, password, faults,
+                 records):
+        self.loop = loop
         self.www = www
         self.faults = faults
         self.records = records
@@ -157,71 +162,49 @@ class FtpSide:
         self._handler = type("DeviceFtpHandler", (_Handler,),
                              {"side": self, "authorizer": authorizer})
         self._sessions = 0
-        self._cond = threading.Condition()
-        self._want = False
-        self._running = False
-        self._ioloop = None
-        self._stop = threading.Event()
-        self._thread = None
+        self._open = set()  # command channels of this server
+        self._server = None
 
     def next_session(self):
         self._sessions += 1
         return self._sessions
 
+    def opened(self, channel):
+        self._open.add(channel)
+
+    def closed(self, channel):
+        self._open.discard(channel)
+
     @property
     def running(self):
-        with self._cond:
-            return self._running
+        return self._server is not None
 
     def start(self, running):
-        self._want = running
-        self._apply()
-        self._thread = threading.Thread(target=self._loop, name="ftp",
-                                        daemon=True)
-        self._thread.start()
+        if running:
+            self.set_running(True)
 
     def set_running(self, running):
-        """Turns the server on or off; returns once done (at most 2 s)."""
-        with self._cond:
-            self._want = running
-            self._cond.wait_for(
-                lambda: self._running == running or self._stop.is_set(), 2.0)
+        """Turns the server on or off: off closes every session."""
+        if running == self.running:
+            return
+        if running:
+            self._server = FTPServer(self._holder.listen(), self._handler,
+                                     ioloop=self.loop.io)
+            # Its limit counts every socket of the shared loop, those of
+            # the other devices too.
+            self._server.max_cons = 0
+        else:
+            self._server.close()
+            self._server = None
+            for channel in list(self._open):
+                channel.close()
+            self._holder.unlisten()
+        self.records.add_event("ftp_" + ("up" if running else "down"))
 
-    def stop(self, deadline):
-        self._stop.set()
-        if self._thread:
-            self._thread.join(max(0.0, deadline - time.monotonic()))
-        with self._cond:
-            if self._ioloop is not None:
-                self._ioloop.close()
-                self._ioloop = None
+    def stop(self):
+        if self._server is not None:
+            self._server.close()
+            self._server = None
+        for channel in list(self._open):
+            channel.close()
         self._holder.close()
-
-    def _apply(self):
-        with self._cond:
-            if self._want == self._running:
-                return
-            if self._want:
-                self._ioloop = IOLoop()
-                FTPServer(self._holder.listen(), self._handler,
-                          ioloop=self._ioloop)
-            else:
-                self._ioloop.close()
-                self._ioloop = None
-                self._holder.unlisten()
-            self._running = self._want
-            self.records.add_event("ftp_" + ("up" if self._want else "down"))
-            self._cond.notify_all()
-
-    def _loop(self):
-        while not self._stop.is_set():
-            self._apply()
-            ioloop = self._ioloop
-            if ioloop is None:
-                self._stop.wait(0.05)
-                continue
-            try:
-                ioloop.poll(0.05)
-                ioloop.sched.poll()
-            except Exception:  # a handler bug must not end the device
-                LOG.exception("FTP loop")

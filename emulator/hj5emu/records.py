@@ -15,17 +15,39 @@ def text_of(data):
     return data.decode("latin-1")
 
 
-class Records:
-    """Thread-safe store of records, optionally mirrored to a JSON-lines
-    file."""
+class RecordFile:
+    """A JSON-lines file that the records of one or many devices share."""
 
-    def __init__(self, path=None):
+    def __init__(self, path):
+        self._lock = threading.Lock()
+        self._file = open(path, "w", encoding="utf-8")
+
+    def write(self, record):
+        with self._lock:
+            if self._file:
+                self._file.write(json.dumps(record) + "\n")
+                self._file.flush()
+
+    def close(self):
+        with self._lock:
+            if self._file:
+                self._file.close()
+                self._file = None
+
+
+class Records:
+    """Thread-safe store of one device's records, optionally mirrored to a
+    RecordFile; `device` (a fleet's device index) is then added to each
+    line."""
+
+    def __init__(self, sink=None, device=None):
         self._lock = threading.Lock()
         self._http = []
         self._ftp = []
         self._events = []
         self._http_seq = 0
-        self._file = open(path, "w", encoding="utf-8") if path else None
+        self._file = sink
+        self._device = device
 
     def next_http_seq(self):
         """Numbers HTTP requests 1, 2, ... since start or the last clear."""
@@ -46,9 +68,10 @@ class Records:
         record.setdefault("t", time.monotonic())
         with self._lock:
             target.append(record)
-            if self._file:
-                self._file.write(json.dumps(record) + "\n")
-                self._file.flush()
+        if self._file:
+            if self._device is not None:
+                record = dict(record, device=self._device)
+            self._file.write(record)
 
     def clear(self):
         """Forgets everything and restarts the HTTP request count at 1."""
@@ -70,9 +93,3 @@ class Records:
     def ftp_lines(self):
         with self._lock:
             return [r["line"] for r in self._ftp]
-
-    def close(self):
-        with self._lock:
-            if self._file:
-                self._file.close()
-                self._file = None

@@ -1,5 +1,7 @@
 """Starting the emulator and talking to it (loopback only), for its tests."""
 
+import copy
+import csv
 import ftplib
 import http.client
 import io
@@ -95,7 +97,10 @@ def connect(port, timeout=5.0):
 
 
 class Emulator:
-    """One emulator process on ports the OS picks."""
+    """One emulator process on ports the OS picks. For a fleet, device(i)
+    is a view of device i with the same methods."""
+
+    prefix = ""  # control paths of a fleet's device: /devices/I
 
     def __init__(self, *args, pass_ports=True):
         cmd = [PYTHON, EMULATOR, "--exit-on-stdin-eof"]
@@ -122,6 +127,15 @@ class Emulator:
             raise RuntimeError("emulator exited at start")
         return line.strip()
 
+    def device(self, index):
+        view = copy.copy(self)
+        view.prefix = "/devices/%d" % index
+        state = view.state()
+        view.http_port = state["ports"]["http"]
+        view.ftp_port = state["ports"]["ftp"]
+        view.root = state["root"]
+        return view
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.terminate()
@@ -141,7 +155,7 @@ class Emulator:
         try:
             if isinstance(data, (dict, list)):
                 data = json.dumps(data)
-            conn.request(method, path, body=data)
+            conn.request(method, self.prefix + path, body=data)
             resp = conn.getresponse()
             return resp.status, json.loads(resp.read() or b"null")
         finally:
@@ -212,6 +226,11 @@ class Emulator:
 
     def www(self, name):
         return os.path.join(self.root, "www", name)
+
+
+def read_csv(path):
+    with open(path, newline="", encoding="utf-8") as rows:
+        return list(csv.reader(rows))
 
 
 def refused(port):
