@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "app/form_defaults.h"
 #include "app/update_launch.h"
 #include "app/win/code_page.h"
 #include "app/win/program_directory.h"
 #include "app/win/resource.h"
+#include "update/update_sequence.h"
 
 namespace hj5 {
 namespace {
@@ -104,10 +106,15 @@ class WinUpdateForm::Nested {
 
 WinUpdateForm::WinUpdateForm(HINSTANCE instance, const Platform& platform,
                              unsigned code_page)
+    : WinUpdateForm(instance, platform, code_page, &UpdateSequence) {}
+
+WinUpdateForm::WinUpdateForm(HINSTANCE instance, const Platform& platform,
+                             unsigned code_page,
+                             UpdateRunner::Procedure procedure)
     : instance_(instance),
       code_page_(code_page),
       ops_(static_cast<FormOps&>(*this)),
-      runner_(ops_, platform) {}
+      runner_(ops_, platform, std::move(procedure)) {}
 
 WinUpdateForm::~WinUpdateForm() {
   runner_.Stop();

@@ -30,10 +30,17 @@ class WinUpdateForm : private FormOps {
  public:
   WinUpdateForm(HINSTANCE instance, const Platform& platform,
                 unsigned code_page);
+  // With another procedure than the update (the form's own tests).
+  WinUpdateForm(HINSTANCE instance, const Platform& platform,
+                unsigned code_page, UpdateRunner::Procedure procedure);
   ~WinUpdateForm() override;
 
   // Shows the form modally; returns once it has closed.
   void Run();
+
+  // The form's window while it is shown (UI thread), and its runner.
+  HWND window() const { return window_; }
+  UpdateRunner& runner() { return runner_; }
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam,
