@@ -161,5 +161,15 @@ TEST_F(XmlFileCheckTest, APathLongerThan260BytesOpens) {
 }
 #endif
 
+// Paths are UTF-8 on every system; Windows opens them as UTF-16.
+TEST_F(XmlFileCheckTest, AFileInANonLatinFolderOpens) {
+  const fs::path folder = dir_ / fs::path(u8"\u65e5\u672c\u0101");
+  fs::create_directory(folder);
+  std::ofstream(folder / "update.xml", std::ios::binary) << "<?xml";
+  const std::u8string path = (folder / "update.xml").u8string();
+  EXPECT_EQ(CheckXmlFile(std::string(path.begin(), path.end())),
+            XmlCheckResult::kAccepted);
+}
+
 }  // namespace
 }  // namespace hj5

@@ -1,12 +1,11 @@
 // Closing the Windows form while its worker hands the upload to the UI
 // thread with SendMessage (message 102).
 
-#include "app/win/win_update_form.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 
+#include "app/win/win_update_form.h"
 #include "support/blocking_fakes.h"
 
 namespace hj5 {
