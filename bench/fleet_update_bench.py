@@ -1,0 +1,148 @@
+#!/usr/bin/python3
+"""hj5-update against a fleet of emulated devices, against one update on the
+same emulator settings: wall time, hj5-update's peak memory (VmHWM), threads
+and descriptors, and the emulator's CPU time. Loopback only; every run is
+bounded in time.
+
+Usage: fleet_update_bench.py HJ5_UPDATE [--sizes 1,100,1000]
+           [--fail-fraction 0.1] [--reboot-seconds 3] [--timeout 600]
+
+Prints one Markdown table row per run. A run with --fail-fraction also
+checks that exactly the devices the emulator made fail are the ones
+hj5-update reports failed.
+"""
+import argparse
+import csv
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+EMULATOR = os.path.join(ROOT, "emulator", "hj5-emulator")
+PYTHON = "/usr/bin/python3"
+
+
+def start_fleet(work, size, fail_fraction, reboot_seconds):
+    """Starts the emulator; returns (process, device list, failing set)."""
+    devices = os.path.join(work, "devices.csv")
+    failing = os.path.join(work, "failing.csv")
+    args = [PYTHON, EMULATOR, "--devices", str(size), "--devices-csv", devices,
+            "--usage", os.path.join(work, "usage.json"),
+            "--reboot-seconds", str(reboot_seconds),
+            "--root", os.path.join(work, "device"), "--exit-on-stdin-eof"]
+    if fail_fraction:
+        args += ["--fail-fraction", str(fail_fraction), "--fault-list", failing]
+    emulator = subprocess.Popen(args, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, text=True)
+    ready = emulator.stdout.readline()
+    if not ready.startswith("devices="):
+        raise SystemExit("the emulator did not start: " + ready)
+    failed = set()
+    if fail_fraction:
+        with open(failing) as f:
+            failed = {(r["address"], r["http_port"]) for r in csv.DictReader(f)}
+    return emulator, devices, failed
+
+
+def sample(pid, peak):
+    """Adds the process's VmHWM, threads and descriptors to `peak`."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                if key == "VmHWM":
+                    peak["vmhwm_kib"] = max(peak["vmhwm_kib"], int(value.split()[0]))
+                elif key == "Threads":
+                    peak["threads"] = max(peak["threads"], int(value))
+        peak["fds"] = max(peak["fds"], len(os.listdir(f"/proc/{pid}/fd")))
+    except (FileNotFoundError, ProcessLookupError):
+        pass
+
+
+def run_update(tool, devices, size, work, timeout):
+    xml = os.path.join(work, "update.xml")
+    with open(xml, "w") as f:
+        f.write('<?xml version="1.0"?>\n<hj5-config><a>1</a></hj5-config>\n')
+    os.chmod(devices, 0o600)
+    env = dict(os.environ, HJ5_PASSWORD="hj5pass")
+    out = open(os.path.join(work, "events.jsonl"), "w")
+    start = time.monotonic()
+    tool_process = subprocess.Popen(
+        [tool, "--devices", devices, "--jobs", str(size), "--id", "admin",
+         "--json", xml], stdout=out, stderr=subprocess.PIPE, env=env, text=True)
+    peak = {"vmhwm_kib": 0, "threads": 0, "fds": 0}
+    while tool_process.poll() is None:
+        sample(tool_process.pid, peak)
+        if time.monotonic() - start > timeout:
+            tool_process.send_signal(signal.SIGINT)
+            tool_process.send_signal(signal.SIGINT)
+            tool_process.wait(10)
+            raise SystemExit(f"hj5-update took longer than {timeout} s")
+        time.sleep(0.05)
+    wall = time.monotonic() - start
+    out.close()
+    return wall, tool_process.returncode, peak
+
+
+def reported_failures(work):
+    with open(os.path.join(work, "events.jsonl")) as f:
+        summary = [json.loads(l) for l in f if '"kind":"summary"' in l][-1]
+    return {d["device"] for d in summary["devices"] if not d["succeeded"]}, summary
+
+
+def device_key(device):
+    """("127.0.0.1", "22223") of "127.0.0.1:22223"."""
+    address, _, port = device.rpartition(":")
+    return address, port
+
+
+def one_run(args, size, fail_fraction):
+    with tempfile.TemporaryDirectory(prefix="hj5-fleet-bench-") as work:
+        emulator, devices, failing = start_fleet(
+            work, size, fail_fraction, args.reboot_seconds)
+        try:
+            wall, status, peak = run_update(args.tool, devices, size, work,
+                                            args.timeout)
+        finally:
+            emulator.stdin.close()
+            emulator.wait(30)
+        with open(os.path.join(work, "usage.json")) as f:
+            usage = json.load(f)
+        failed, _ = reported_failures(work)
+        failed_keys = {device_key(d) for d in failed}
+        exact = failed_keys == failing
+    return {"size": size, "fail": fail_fraction, "wall": wall,
+            "status": status, "failed": len(failed), "expected": len(failing),
+            "exact": exact, "emulator_cpu": usage["cpu_seconds"],
+            **peak}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("tool")
+    parser.add_argument("--sizes", default="1,100,1000")
+    parser.add_argument("--fail-fraction", type=float, default=0.0)
+    parser.add_argument("--reboot-seconds", type=float, default=3)
+    parser.add_argument("--timeout", type=float, default=600)
+    args = parser.parse_args()
+    print("| devices | failing | wall s | vs one | exit | failed (expected) "
+          "| exactly those | VmHWM MiB | threads | fds | emulator CPU s |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    single = None
+    for size in [int(s) for s in args.sizes.split(",")]:
+        fraction = args.fail_fraction if size > 1 else 0.0
+        r = one_run(args, size, fraction)
+        single = single or r["wall"]
+        print(f"| {size} | {fraction:.0%} | {r['wall']:.2f} | "
+              f"{r['wall'] / single:.2f}x | {r['status']} | "
+              f"{r['failed']} ({r['expected']}) | {'yes' if r['exact'] else 'NO'} | "
+              f"{r['vmhwm_kib'] / 1024:.1f} | {r['threads']} | {r['fds']} | "
+              f"{r['emulator_cpu']:.2f} |", flush=True)
+
+
+if __name__ == "__main__":
+    main()
