@@ -2,16 +2,26 @@
 #define HJ5_APP_PRODUCT_PLATFORM_H_
 
 #include "platform/asio_http_transport.h"
-#include "platform/curl_ftp_client.h"
 #include "platform/platform.h"
 #include "platform/steady_clock.h"
+#ifdef _WIN32
+#include "platform/wininet_ftp_client.h"
+#else
+#include "platform/curl_ftp_client.h"
+#endif
 
 namespace hj5 {
 
+#ifdef _WIN32
+using ProductFtpClient = WinInetFtpClient;
+#else
+using ProductFtpClient = CurlFtpClient;
+#endif
+
 // The product's adapters, built once by a front end and handed to its
 // runner: the Asio transport with the device's reply framing, the libcurl
-// FTP client and the steady clock. One set serves one runner: a stopped
-// runner leaves them cancelled for good.
+// (Linux) or WinINet (Windows) FTP client and the steady clock. One set serves
+// one runner: a stopped runner leaves them cancelled for good.
 class ProductPlatform {
  public:
   ProductPlatform();
@@ -22,7 +32,7 @@ class ProductPlatform {
 
  private:
   AsioHttpTransport transport_;
-  CurlFtpClient ftp_;
+  ProductFtpClient ftp_;
   SteadyClock clock_;
   const Platform platform_{transport_, ftp_, clock_};
 };

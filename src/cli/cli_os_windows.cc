@@ -1,0 +1,112 @@
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "cli/cli_os.h"
+
+namespace hj5::cli {
+
+namespace {
+
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+}  // namespace
+
+bool StdinIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+bool StdoutIsTerminal() { return IsConsole(STD_OUTPUT_HANDLE); }
+
+bool EnableLiveOutput() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(out, &mode)) return false;
+  return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+std::optional<std::string> ReadSecretLine(const std::string& prompt) {
+  std::cerr << prompt << std::flush;
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD saved = 0;
+  const bool console = GetConsoleMode(in, &saved) != 0;
+  if (console)
+    SetConsoleMode(in, saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  std::string line;
+  const bool got = static_cast<bool>(std::getline(std::cin, line));
+  if (console) {
+    SetConsoleMode(in, saved);
+    std::cerr << "\n";
+  }
+  if (!got) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// Windows grants reading through access lists, which this check does not
+// read; the warning is a POSIX one.
+bool ReadableByOthers(const std::string&) { return false; }
+
+std::string UtcTimestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      now.time_since_epoch()) %
+                  1000;
+  std::tm utc{};
+  gmtime_s(&utc, &seconds);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                utc.tm_min, utc.tm_sec, static_cast<int>(ms.count()));
+  return text;
+}
+
+// Sockets and files are handles here, with no per-process limit of the
+// POSIX kind.
+std::size_t DescriptorCapacity(std::size_t, std::string*) {
+  return static_cast<std::size_t>(1) << 16;
+}
+
+namespace {
+
+// What the console's handler may touch: a count and an event, set once by
+// the InterruptWatch that main makes, before the handler is installed.
+std::atomic<int> interrupt_presses{0};
+HANDLE interrupt_event = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  interrupt_presses.fetch_add(1);
+  SetEvent(interrupt_event);
+  return TRUE;
+}
+
+}  // namespace
+
+struct InterruptWatch::State {};
+
+InterruptWatch::InterruptWatch() : state_(std::make_unique<State>()) {
+  interrupt_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+}
+
+InterruptWatch::~InterruptWatch() {
+  SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
+  if (interrupt_event) CloseHandle(interrupt_event);
+  interrupt_event = nullptr;
+}
+
+int InterruptWatch::Wait(std::chrono::milliseconds limit) {
+  if (interrupt_event) {
+    WaitForSingleObject(interrupt_event, static_cast<DWORD>(limit.count()));
+  } else {
+    Sleep(static_cast<DWORD>(limit.count()));
+  }
+  return interrupt_presses.exchange(0);
+}
+
+}  // namespace hj5::cli
