@@ -28,7 +28,8 @@ std::string PlainLine(const Event& event, const std::string& time) {
   if (event.kind == "tick") return "";
   if (event.kind == "notice" && event.text.empty()) return "";
   if (event.kind == "upload" && event.bytes.value_or(0) != 0) return "";
-  std::string line = time + " " + event.device + " " + event.kind;
+  std::string line = time;
+  line.append(" ").append(event.device).append(" ").append(event.kind);
   if (event.kind == "upload" || event.kind == "uploaded") {
     line += " " + std::to_string(*event.bytes) + "/" +
             std::to_string(*event.total) + " bytes";
