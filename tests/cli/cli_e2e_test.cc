@@ -141,8 +141,8 @@ TEST_F(CliE2eTest, OfFourDevicesExactlyTheTwoThatFailAreReported) {
   devices[1]->AddFault(R"({"match": {"CODE": "user9", "DATA": "UPDATE"},
                            "code": -5})");
   devices[2]->AddFault(R"({"ftp": "stor_550"})");
-  CliProcess cli({"--devices", DeviceList(devices), "--id", "admin",
-                  "--jobs", "2", "--json", path_},
+  CliProcess cli({"--devices", DeviceList(devices), "--id", "admin", "--jobs",
+                  "2", "--json", path_},
                  env_);
   EXPECT_EQ(cli.Wait(120s), 1) << cli.ErrorText();
   const std::string summary = cli.lines().empty() ? "" : cli.lines().back();
@@ -192,13 +192,16 @@ TEST_F(CliE2eTest, CtrlCOnceLetsRunningUpdatesFinishAndTwiceStopsThem) {
   cli.Interrupt();
   ASSERT_TRUE(cli.WaitForLine(
       [](const std::string& line) {
-        return Field(line, "text").find(
-                   "no further device starts; 2 running updates will "
-                   "finish") != std::string::npos;
+        return Field(line, "text")
+                   .find(
+                       "no further device starts; 2 running updates will "
+                       "finish") != std::string::npos;
       },
       5s));
   ASSERT_TRUE(cli.WaitForLine(
-      [&](const std::string& line) { return HasKind(line, Label(quick), "end"); },
+      [&](const std::string& line) {
+        return HasKind(line, Label(quick), "end");
+      },
       10s));
   // The running update goes on into its restart; the freed place stays
   // empty.

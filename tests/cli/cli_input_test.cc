@@ -78,8 +78,9 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
   Write("pw2", "one\ntwo\n");
   Write("no_address.csv", "login_id\nadmin\n");
   Write("unknown.csv", "address,passwd\n10.0.0.1,x\n");
-  Write("twice.csv", header + "10.0.0.1,a,b,,\n10.0.0.2,a,b,,\n"
-                              "10.0.0.1:80,a,b,,\n");
+  Write("twice.csv", header +
+                         "10.0.0.1,a,b,,\n10.0.0.2,a,b,,\n"
+                         "10.0.0.1:80,a,b,,\n");
   Write("fields.csv", header + "10.0.0.1,a,b\n");
   Write("port.csv", header + "10.0.0.1,a,b,80x,\n");
   Write("quote.csv", header + "\"10.0.0.1,a,b,,\n");
@@ -121,14 +122,12 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
       {{"--address", "h", "--id", "a", "--password-file", "@pw",
         "@" + std::string(64, 'n') + ".xml"},
        "Too many characters in File name.\n"},
-      {{"--address", "h", "--id", "a", "--password-file", "@none",
-        "@good.xml"},
+      {{"--address", "h", "--id", "a", "--password-file", "@none", "@good.xml"},
        "@none: cannot be read"},
       {{"--address", long_address, "--id", "a", "--password-file", "@pw",
         "@good.xml"},
        long_address + ":80: Too many characters in Address.\n"},
-      {{"--address", "h", "--id", "a", "--password-file", "@pw2",
-        "@good.xml"},
+      {{"--address", "h", "--id", "a", "--password-file", "@pw2", "@good.xml"},
        "h:80: Invalid character in Password.\n"},
       // Device lists.
       {{"--devices", "@no_address.csv", "@good.xml"},
@@ -161,19 +160,19 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
 }
 
 TEST_F(CliInputTest, DevicesFallBackToTheOptionsAndAreWarnedAboutWhenReadable) {
-  const std::string list = Write(
-      "fleet.csv",
-      "\xEF\xBB\xBF" "Address,password,ftp_port\r\n"
-      "10.0.0.1,,\r\n"
-      "\r\n"
-      "[fd00::5]:8080,\"p,\"\"q\",2121\r\n");
-  host_.readable_by_others = [&](const std::string& path) {
-    return path == list;
+  Write("fleet.csv",
+        "\xEF\xBB\xBF"
+        "Address,password,ftp_port\r\n"
+        "10.0.0.1,,\r\n"
+        "\r\n"
+        "[fd00::5]:8080,\"p,\"\"q\",2121\r\n");
+  host_.readable_by_others = [](const std::string& path) {
+    return path.ends_with("fleet.csv");
   };
   env_password_ = "from-env";
-  const Plan plan = Prepared({"--devices", "@fleet.csv", "--id", "admin",
-                              "--http-port", "8000", "--ftp-port", "2100",
-                              "--jobs", "3", "@good.xml"});
+  const Plan plan =
+      Prepared({"--devices", "@fleet.csv", "--id", "admin", "--http-port",
+                "8000", "--ftp-port", "2100", "--jobs", "3", "@good.xml"});
   ASSERT_EQ(plan.devices.size(), 2u);
   EXPECT_EQ(plan.jobs, 3u);
   const DeviceSession& first = plan.devices[0].session;

@@ -23,14 +23,16 @@ CliProcess::CliProcess(const std::vector<std::string>& args,
   std::vector<std::string> env = environment;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
   std::vector<char*> argv{const_cast<char*>(HJ5_UPDATE_PATH)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
-    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err =
+        ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int null = ::open("/dev/null", O_RDONLY);
     ::dup2(null, 0);
     ::dup2(out[1], 1);
