@@ -40,10 +40,10 @@ std::string PlainLine(const Event& event, const std::string& time) {
   return line;
 }
 
-// Whether a live display keeps the event as a line of its own.
+// Whether a live display keeps the event as a line of its own: the boxes the
+// form would have shown; the summary tells how each device ended.
 bool KeptLive(const Event& event) {
-  return event.kind == "warning" || event.kind == "information" ||
-         event.kind == "end";
+  return event.kind == "warning" || event.kind == "information";
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -122,10 +122,12 @@ void Output::KeepLocked(const std::string& line) {
 
 void Output::Live(const std::vector<LiveRow>& rows) {
   if (mode_ != OutputMode::kLive) return;
+  std::vector<std::string> lines;
+  for (const LiveRow& row : rows) lines.push_back(LiveLine(row));
   std::lock_guard lock(mutex_);
+  if (lines == live_) return;
   EraseLiveLocked();
-  live_.clear();
-  for (const LiveRow& row : rows) live_.push_back(LiveLine(row));
+  live_ = std::move(lines);
   DrawLiveLocked();
 }
 
