@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,7 +27,10 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt);
 // True when the file at `path` may be read by its group or by others.
 bool ReadableByOthers(const std::string& path);
 
-// The current time as "2026-01-31T12:34:56.789Z".
+// `seconds` since the epoch as the calendar's UTC fields.
+std::tm UtcCalendar(std::time_t seconds);
+
+// The current time as "2026-01-31T12:34:56.789Z" (timestamp.cc).
 std::string UtcTimestamp();
 
 // How many updates may run side by side before the process runs out of

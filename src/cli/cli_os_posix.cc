@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 #include <iostream>
 
@@ -43,19 +42,10 @@ bool ReadableByOthers(const std::string& path) {
   return (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
-std::string UtcTimestamp() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      now.time_since_epoch()) %
-                  1000;
+std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   ::gmtime_r(&seconds, &utc);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
-                utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
-                utc.tm_min, utc.tm_sec, static_cast<int>(ms.count()));
-  return text;
+  return utc;
 }
 
 namespace {

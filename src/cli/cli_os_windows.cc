@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 #include <ctime>
 #include <iostream>
 
@@ -50,19 +49,10 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
 // read; the warning is a POSIX one.
 bool ReadableByOthers(const std::string&) { return false; }
 
-std::string UtcTimestamp() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      now.time_since_epoch()) %
-                  1000;
+std::tm UtcCalendar(std::time_t seconds) {
   std::tm utc{};
   gmtime_s(&utc, &seconds);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
-                utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
-                utc.tm_min, utc.tm_sec, static_cast<int>(ms.count()));
-  return text;
+  return utc;
 }
 
 // Sockets and files are handles here, with no per-process limit of the
