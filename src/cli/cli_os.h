@@ -24,6 +24,10 @@ bool EnableLiveOutput();
 // without echo; nullopt at end of input.
 std::optional<std::string> ReadSecretLine(const std::string& prompt);
 
+// A file's path as the platform's file reading takes it (UTF-8), from an
+// argument as main() received it (Windows: the ANSI code page).
+std::string LocalPath(const std::string& argument);
+
 // True when the file at `path` may be read by its group or by others.
 bool ReadableByOthers(const std::string& path);
 

@@ -45,6 +45,21 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   return line;
 }
 
+std::string LocalPath(const std::string& argument) {
+  if (argument.empty()) return argument;
+  const int size = static_cast<int>(argument.size());
+  const int wide_size =
+      MultiByteToWideChar(CP_ACP, 0, argument.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, argument.data(), size, wide.data(), wide_size);
+  const int utf8_size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size,
+                                            nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(utf8_size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_size, utf8.data(),
+                      utf8_size, nullptr, nullptr);
+  return utf8;
+}
+
 // Windows grants reading through access lists, which this check does not
 // read; the warning is a POSIX one.
 bool ReadableByOthers(const std::string&) { return false; }

@@ -11,7 +11,9 @@ namespace {
 std::uint64_t FileSize(const std::optional<ChosenFile>& file) {
   if (!file) return 0;
   std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(file->path, error);
+  // The path is UTF-8 on every system.
+  const std::u8string utf8(file->path.begin(), file->path.end());
+  const std::uintmax_t size = std::filesystem::file_size(utf8, error);
   return error ? 0 : static_cast<std::uint64_t>(size);
 }
 

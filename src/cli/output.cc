@@ -31,8 +31,8 @@ std::string PlainLine(const Event& event, const std::string& time) {
   std::string line = time;
   line.append(" ").append(event.device).append(" ").append(event.kind);
   if (event.kind == "upload" || event.kind == "uploaded") {
-    line += " " + std::to_string(*event.bytes) + "/" +
-            std::to_string(*event.total) + " bytes";
+    line.append(" ").append(std::to_string(*event.bytes)).append("/");
+    line.append(std::to_string(*event.total)).append(" bytes");
     if (event.result) line += ", result " + std::to_string(*event.result);
   }
   if (!event.text.empty()) line += " " + event.text;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/update_launch.h"
+#include "cli/cli_os.h"
 #include "cli/device_list.h"
 #include "cli/input_form.h"
 #include "device/cause_log.h"
@@ -134,7 +135,9 @@ std::variant<PlannedDevice, Refusal> CheckDevice(const DeviceEntry& device) {
 }
 
 std::optional<Refusal> CheckFile(const std::string& path, Plan& plan) {
-  ChosenFile file{path, std::filesystem::path(path).filename().string()};
+  // The name goes to the device as given; the path is read locally.
+  ChosenFile file{LocalPath(path),
+                  std::filesystem::path(path).filename().string()};
   InputForm form;
   CauseLog causes;
   if (!CheckChosenFile(form, causes, file))
