@@ -19,19 +19,44 @@ bool StdinIsTerminal() { return ::isatty(0) == 1; }
 bool StdoutIsTerminal() { return ::isatty(1) == 1; }
 bool EnableLiveOutput() { return true; }
 
+namespace {
+
+// The terminal's settings before the prompt hid the echo: the one thing the
+// prompt's signal handler touches. Written before the handler is installed.
+termios prompt_saved_terminal{};
+
+// Ctrl-C (or a kill) at the prompt: the echo comes back before the process
+// ends as the signal would have ended it.
+extern "C" void OnSignalAtPrompt(int signal_number) {
+  ::tcsetattr(0, TCSAFLUSH, &prompt_saved_terminal);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+}  // namespace
+
 std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   std::cerr << prompt << std::flush;
-  termios saved{};
-  const bool terminal = ::tcgetattr(0, &saved) == 0;
+  const bool terminal = ::tcgetattr(0, &prompt_saved_terminal) == 0;
+  struct sigaction restore {
+  }, previous_int{}, previous_term{};
   if (terminal) {
-    termios quiet = saved;
+    restore.sa_handler = &OnSignalAtPrompt;
+    sigemptyset(&restore.sa_mask);
+    ::sigaction(SIGINT, &restore, &previous_int);
+    ::sigaction(SIGTERM, &restore, &previous_term);
+    termios quiet = prompt_saved_terminal;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
     ::tcsetattr(0, TCSAFLUSH, &quiet);
   }
   std::string line;
   const bool got = static_cast<bool>(std::getline(std::cin, line));
-  if (terminal) ::tcsetattr(0, TCSAFLUSH, &saved);
+  if (terminal) {
+    ::tcsetattr(0, TCSAFLUSH, &prompt_saved_terminal);
+    ::sigaction(SIGINT, &previous_int, nullptr);
+    ::sigaction(SIGTERM, &previous_term, nullptr);
+  }
   if (!got) return std::nullopt;
   return line;
 }
