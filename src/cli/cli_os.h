@@ -20,6 +20,9 @@ bool StdoutIsTerminal();
 // when the terminal cannot show them.
 bool EnableLiveOutput();
 
+// The width of the terminal on standard output in columns; 0 when unknown.
+std::size_t TerminalColumns();
+
 // Writes `prompt` to the terminal and reads one line from standard input
 // without echo; nullopt at end of input.
 std::optional<std::string> ReadSecretLine(const std::string& prompt);

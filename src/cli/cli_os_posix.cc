@@ -2,14 +2,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <string_view>
 
 #include "cli/cli_os.h"
 
@@ -17,7 +20,16 @@ namespace hj5::cli {
 
 bool StdinIsTerminal() { return ::isatty(0) == 1; }
 bool StdoutIsTerminal() { return ::isatty(1) == 1; }
-bool EnableLiveOutput() { return true; }
+bool EnableLiveOutput() {
+  const char* term = std::getenv("TERM");
+  return term && std::string_view(term) != "dumb";
+}
+
+std::size_t TerminalColumns() {
+  winsize size{};
+  if (::ioctl(1, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 namespace {
 

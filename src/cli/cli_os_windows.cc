@@ -27,6 +27,13 @@ bool EnableLiveOutput() {
   return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::size_t TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+    return 0;
+  return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
 std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   std::cerr << prompt << std::flush;
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);

@@ -61,7 +61,9 @@ int Run(const Plan& plan) {
   const std::size_t capacity = Capacity(plan);
   if (capacity == 0) return 1;
   InterruptWatch watch;
-  Output output(ModeFor(plan), std::cout, &UtcTimestamp);
+  const std::size_t columns = TerminalColumns();
+  Output output(ModeFor(plan), std::cout, &UtcTimestamp,
+                columns > 1 ? columns - 1 : 79);
   const FleetResult result = RunFleet(
       {plan, capacity, output, [&watch](std::chrono::milliseconds limit) {
          return watch.Wait(limit);

@@ -8,18 +8,16 @@
 namespace hj5::cli {
 namespace {
 
-constexpr std::size_t kLiveWidth = 79;
-
 std::string Percent(std::uint64_t bytes, std::uint64_t total) {
   const std::uint64_t percent = total == 0 ? 100 : bytes * 100 / total;
   return std::to_string(std::min<std::uint64_t>(percent, 100)) + "%";
 }
 
-std::string LiveLine(const LiveRow& row) {
+std::string LiveLine(const LiveRow& row, std::size_t width) {
   std::string line = row.device + "  " + row.view.status;
   if (row.view.uploading)
     line += "  upload " + Percent(row.view.bytes, row.view.total);
-  if (line.size() > kLiveWidth) line.resize(kLiveWidth);
+  if (line.size() > width) line.resize(width);
   return line;
 }
 
@@ -54,8 +52,11 @@ std::string Padded(std::string text, std::size_t width) {
 }  // namespace
 
 Output::Output(OutputMode mode, std::ostream& out,
-               std::function<std::string()> timestamp)
-    : mode_(mode), out_(out), timestamp_(std::move(timestamp)) {}
+               std::function<std::string()> timestamp, std::size_t live_width)
+    : mode_(mode),
+      out_(out),
+      timestamp_(std::move(timestamp)),
+      live_width_(live_width) {}
 
 void Output::EmitJsonLocked(const Event& event, const std::string& time) {
   out_ << "{\"device\":" << JsonString(event.device)
@@ -123,7 +124,7 @@ void Output::KeepLocked(const std::string& line) {
 void Output::Live(const std::vector<LiveRow>& rows) {
   if (mode_ != OutputMode::kLive) return;
   std::vector<std::string> lines;
-  for (const LiveRow& row : rows) lines.push_back(LiveLine(row));
+  for (const LiveRow& row : rows) lines.push_back(LiveLine(row, live_width_));
   std::lock_guard lock(mutex_);
   if (lines == live_) return;
   EraseLiveLocked();

@@ -39,8 +39,9 @@ struct LiveRow {
 // the front end's thread.
 class Output {
  public:
+  // A live line is cut to `live_width` bytes, so that it never wraps.
   Output(OutputMode mode, std::ostream& out,
-         std::function<std::string()> timestamp);
+         std::function<std::string()> timestamp, std::size_t live_width = 79);
 
   void Emit(const Event& event);
   // A line of the tool's own (an interrupt, a limit).
@@ -61,6 +62,7 @@ class Output {
   const OutputMode mode_;
   std::ostream& out_;
   const std::function<std::string()> timestamp_;
+  const std::size_t live_width_;
   std::mutex mutex_;
   std::vector<std::string> live_;  // the live lines shown now
 };
