@@ -16,11 +16,28 @@ namespace {
 
 Refusal Refused(std::string line) { return Refusal{{std::move(line)}}; }
 
-std::optional<std::string> ReadWhole(const std::string& path) {
+// The most a file the command line names may hold: a password file (one
+// short line) and a devices file (a building's devices, and then some). A
+// longer one, such as a device node that never ends, is refused unread.
+constexpr std::size_t kPasswordFileLimit = 4096;
+constexpr std::size_t kDevicesFileLimit = 16 << 20;
+
+// The file's bytes; a refusal when it cannot be read or holds more than
+// `limit` bytes.
+std::variant<std::string, Refusal> ReadWhole(const std::string& path,
+                                             std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text{std::istreambuf_iterator<char>(in), {}};
-  if (in.bad()) return std::nullopt;
+  std::string text;
+  char chunk[65536];
+  while (in && text.size() <= limit) {
+    in.read(chunk, sizeof chunk);
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+  }
+  if (text.size() > limit) {
+    return Refused(path + ": holds more than " + std::to_string(limit) +
+                   " bytes");
+  }
+  if (!in.eof()) return Refused(path + ": cannot be read");
   return text;
 }
 
@@ -50,11 +67,12 @@ std::variant<std::vector<DeviceEntry>, Refusal> ReadDevices(
     return std::vector<DeviceEntry>{device};
   }
   const std::string& path = *options.devices_file;
-  const std::optional<std::string> text = ReadWhole(path);
-  if (!text) return Refused(path + ": cannot be read");
+  std::variant<std::string, Refusal> text = ReadWhole(path, kDevicesFileLimit);
+  if (auto* refusal = std::get_if<Refusal>(&text)) return *refusal;
   WarnIfReadable(host, path);
   std::optional<std::vector<DeviceEntry>> devices =
-      ParseDeviceList(*text, {options.http_port, options.ftp_port}, &error);
+      ParseDeviceList(std::get<std::string>(text),
+                      {options.http_port, options.ftp_port}, &error);
   if (!devices) return Refused(path + ": " + error);
   return std::move(*devices);
 }
@@ -64,12 +82,14 @@ std::variant<std::string, Refusal> FallbackPassword(const Options& options,
                                                     const PlanHost& host) {
   if (options.password_file) {
     const std::string& path = *options.password_file;
-    std::optional<std::string> text = ReadWhole(path);
-    if (!text) return Refused(path + ": cannot be read");
+    std::variant<std::string, Refusal> read =
+        ReadWhole(path, kPasswordFileLimit);
+    if (auto* refusal = std::get_if<Refusal>(&read)) return *refusal;
     WarnIfReadable(host, path);
-    if (text->ends_with('\n')) text->pop_back();
-    if (text->ends_with('\r')) text->pop_back();
-    return *text;
+    std::string& text = std::get<std::string>(read);
+    if (text.ends_with('\n')) text.pop_back();
+    if (text.ends_with('\r')) text.pop_back();
+    return text;
   }
   if (std::optional<std::string> env = host.getenv("HJ5_PASSWORD")) return *env;
   if (host.stdin_is_terminal) {

@@ -76,6 +76,7 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
   Write("a:b.xml", "<?xml version=\"1.0\"?>\n");
   Write(std::string(64, 'n') + ".xml", "<?xml version=\"1.0\"?>\n");
   Write("pw2", "one\ntwo\n");
+  Write("endless", std::string(5000, 'x'));
   Write("no_address.csv", "login_id\nadmin\n");
   Write("unknown.csv", "address,passwd\n10.0.0.1,x\n");
   Write("twice.csv", header +
@@ -124,6 +125,9 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
        "Too many characters in File name.\n"},
       {{"--address", "h", "--id", "a", "--password-file", "@none", "@good.xml"},
        "@none: cannot be read"},
+      {{"--address", "h", "--id", "a", "--password-file", "@endless",
+        "@good.xml"},
+       "@endless: holds more than 4096 bytes"},
       {{"--address", long_address, "--id", "a", "--password-file", "@pw",
         "@good.xml"},
        long_address + ":80: Too many characters in Address.\n"},
