@@ -1,5 +1,6 @@
-# `cpack -G DEB` in a build tree: a .deb of the executable, its .desktop
-# entry and its icon. The dependencies are the runtime packages it needs.
+# `cpack -G DEB` in a build tree: a .deb of the form, its .desktop entry and
+# its icon, and hj5-update with its man page. The dependencies are the
+# runtime packages they need.
 set(CPACK_PACKAGE_NAME "hj5-xml-update")
 set(CPACK_PACKAGE_VENDOR "hj5-xml-update developers")
 set(CPACK_PACKAGE_CONTACT "hj5-xml-update developers <hj5-xml-update@localhost>")

@@ -50,44 +50,6 @@ bool TakeCredential(FormOps& form, FieldId field, const char* label,
   return true;
 }
 
-// The checks of the chosen file; false after a refusal box.
-bool TakeFile(LaunchContext& context, const ChosenFile& file) {
-  FormOps& form = context.form;
-  if (file.name.size() > kMaxFileNameBytes) {
-    form.ShowBox(BoxKind::kWarning, "Too many characters in File name.");
-    return false;
-  }
-  if (!file.name_fits || IsUnsafeFileName(file.name)) {
-    form.ShowBox(BoxKind::kWarning, "File Name Error.");
-    return false;
-  }
-  std::string cause;
-  if (XmlFileCheck(form, file.path, &cause) < 0) {
-    const std::string text = "XML File Format Error.";
-    context.runner.causes().Add(text, cause);
-    form.ShowBox(BoxKind::kWarning, text);
-    return false;
-  }
-  return true;
-}
-
-// The checks of the typed values, copied into `session`; false after a
-// refusal box.
-bool TakeFields(FormOps& form, DeviceSession& session) {
-  if (!form.FieldTextFits(FieldId::kAddress))
-    return Refuse(form, "Invalid character in ", "Address");
-  const std::string address = form.FieldText(FieldId::kAddress);
-  if (address.size() > DeviceSession::kMaxAddressBytes)
-    return Refuse(form, "Too many characters in ", "Address");
-  session.address = address;
-  if (!TakeCredential(form, FieldId::kLoginId, "Login ID", &session.login_id) ||
-      !TakeCredential(form, FieldId::kPassword, "Password", &session.password))
-    return false;
-  session.ftp_port = PortOf(form.FieldText(FieldId::kFtpPort));
-  session.http_port = PortOf(form.FieldText(FieldId::kHttpPort));
-  return true;
-}
-
 // Starts the update on the runner.
 void StartUpdate(LaunchContext& context, const DeviceSession& session,
                  const ChosenFile& file) {
@@ -104,6 +66,41 @@ void StartUpdate(LaunchContext& context, const DeviceSession& session,
 
 }  // namespace
 
+bool CheckChosenFile(FormOps& form, CauseLog& causes, const ChosenFile& file) {
+  if (file.name.size() > kMaxFileNameBytes) {
+    form.ShowBox(BoxKind::kWarning, "Too many characters in File name.");
+    return false;
+  }
+  if (!file.name_fits || IsUnsafeFileName(file.name)) {
+    form.ShowBox(BoxKind::kWarning, "File Name Error.");
+    return false;
+  }
+  std::string cause;
+  if (XmlFileCheck(form, file.path, &cause) < 0) {
+    const std::string text = "XML File Format Error.";
+    causes.Add(text, cause);
+    form.ShowBox(BoxKind::kWarning, text);
+    return false;
+  }
+  return true;
+}
+
+bool CheckTypedValues(FormOps& form, DeviceSession* into) {
+  DeviceSession& session = *into;
+  if (!form.FieldTextFits(FieldId::kAddress))
+    return Refuse(form, "Invalid character in ", "Address");
+  const std::string address = form.FieldText(FieldId::kAddress);
+  if (address.size() > DeviceSession::kMaxAddressBytes)
+    return Refuse(form, "Too many characters in ", "Address");
+  session.address = address;
+  if (!TakeCredential(form, FieldId::kLoginId, "Login ID", &session.login_id) ||
+      !TakeCredential(form, FieldId::kPassword, "Password", &session.password))
+    return false;
+  session.ftp_port = PortOf(form.FieldText(FieldId::kFtpPort));
+  session.http_port = PortOf(form.FieldText(FieldId::kHttpPort));
+  return true;
+}
+
 void LaunchUpdate(LaunchContext& context) {
   FormOps& form = context.form;
   if (context.runner.state() == UpdateRunner::State::kRunning) {
@@ -117,7 +114,9 @@ void LaunchUpdate(LaunchContext& context) {
       {context.program_directory, "xml", "*.xml", "XML File(*.xml)"});
   if (!file) return;
   DeviceSession session;
-  if (!TakeFile(context, *file) || !TakeFields(form, session)) return;
+  if (!CheckChosenFile(form, context.runner.causes(), *file) ||
+      !CheckTypedValues(form, &session))
+    return;
   StartUpdate(context, session, *file);
 }
 

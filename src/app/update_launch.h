@@ -16,6 +16,14 @@ struct LaunchContext {
   std::string program_directory;
 };
 
+// The click's checks, in its order: first the chosen file (the name's
+// length and bytes, then the XML check), then the values typed into the
+// form's fields (address, login ID, password, ports), copied into
+// `*session`. A refusal is told in a warning box (its cause, if any, kept
+// in `causes`) and the checks stop there: false. Neither sends traffic.
+bool CheckChosenFile(FormOps& form, CauseLog& causes, const ChosenFile& file);
+bool CheckTypedValues(FormOps& form, DeviceSession* session);
+
 // The click handler of "XML-UPDATE": chooses the file, checks it and the
 // typed values and starts the update on the runner. A click while an update
 // runs only says so. The causes of the click's refusals go into the

@@ -88,6 +88,7 @@ constexpr std::size_t kShownReplyBytes = 160;
 struct Transfer {
   std::FILE* file = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
+  std::atomic<std::uint64_t>* sent = nullptr;  // libcurl's upload count
   FtpPhase phase = FtpPhase::kSetup;
   int read_error = 0;                // errno of a failed read of the file
   char error[CURL_ERROR_SIZE] = {};  // libcurl's message for its result
@@ -126,9 +127,13 @@ size_t KeepReply(char* buffer, size_t size, size_t count, void* data) {
 }
 
 // Called about once a second in every wait (connect, replies, data) and more
-// often while data flows: aborts the upload after Cancel().
-int WatchCancel(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<Transfer*>(data)->cancelled->load() ? 1 : 0;
+// often while data flows: keeps the bytes uploaded and aborts the upload
+// after Cancel().
+int WatchCancel(void* data, curl_off_t, curl_off_t, curl_off_t,
+                curl_off_t uploaded) {
+  auto* transfer = static_cast<Transfer*>(data);
+  if (uploaded > 0) transfer->sent->store(static_cast<std::uint64_t>(uploaded));
+  return transfer->cancelled->load() ? 1 : 0;
 }
 
 // Sets options one at a time; after the first failure the rest are skipped
@@ -255,7 +260,7 @@ CURLcode Configure(CURL* easy, CURLU* url, const FtpUpload& upload,
   options.Set(CURLOPT_NOPROGRESS, 0L);
   // Called about once a second even while waiting; aborts after Cancel().
   options.Set(CURLOPT_XFERINFOFUNCTION, &WatchCancel);
-  // The flag it reads.
+  // The flag it reads and the count it keeps.
   options.Set(CURLOPT_XFERINFODATA, static_cast<void*>(&transfer));
   // Bounds the connection phase: name lookup, TCP connect, greeting, login.
   options.Set(CURLOPT_CONNECTTIMEOUT_MS,
@@ -394,6 +399,7 @@ int CurlFtpClient::Send(const FtpUpload& upload) {
 }
 
 int CurlFtpClient::Attempt(const FtpUpload& upload, std::string& cause) {
+  bytes_sent_.store(0);
   if (cancelled_.load()) {
     cause = "cancelled";
     return ftp_code::kSendFile;
@@ -416,6 +422,7 @@ int CurlFtpClient::Upload(const FtpUpload& upload, std::FILE* file,
   Transfer transfer;
   transfer.file = file;
   transfer.cancelled = &cancelled_;
+  transfer.sent = &bytes_sent_;
   EasyPtr easy(curl_easy_init());
   UrlPtr url(curl_url());
   if (!easy || !url) {

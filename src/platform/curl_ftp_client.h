@@ -60,6 +60,9 @@ class CurlFtpClient final : public FtpClient {
   // bytes shown as '?', the password shown as "***" wherever it appears.
   std::string LastCause() const override { return last_cause_; }
 
+  // What libcurl counted as uploaded in the upload in progress or the last.
+  std::uint64_t BytesSent() const override { return bytes_sent_.load(); }
+
  private:
   // Send() without the bookkeeping: sets `cause` whenever it fails.
   int Attempt(const FtpUpload& upload, std::string& cause);
@@ -70,6 +73,7 @@ class CurlFtpClient final : public FtpClient {
 
   const CurlFtpLimits limits_;
   std::atomic<bool> cancelled_{false};
+  std::atomic<std::uint64_t> bytes_sent_{0};
   std::string last_cause_;  // on Send()'s thread only
 };
 

@@ -31,9 +31,10 @@ struct FtpUpload {
 
 // The FTP upload to the device.
 //
-// Threading: Send() runs on the calling thread (the UI thread in the product)
-// and blocks until the upload has ended; its own time limits bound it.
-// Cancel() may be called from any thread.
+// Threading: Send() runs on the calling thread (the UI thread in the forms,
+// the worker on the command line) and blocks until the upload has ended;
+// its own time limits bound it. Cancel() and BytesSent() may be called from
+// any thread.
 class FtpClient {
  public:
   FtpClient() = default;
@@ -55,6 +56,11 @@ class FtpClient {
   // a Send() that returned 0, and before the first one. Called on the thread
   // that called Send(), after it returned.
   virtual std::string LastCause() const = 0;
+
+  // The bytes of the file the server has been sent so far in the upload in
+  // progress (or the last one); 0 before the first. Any thread; a client
+  // that cannot tell says 0.
+  virtual std::uint64_t BytesSent() const { return 0; }
 };
 
 }  // namespace hj5

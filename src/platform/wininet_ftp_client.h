@@ -59,6 +59,7 @@ class WinInetFtpClient final : public FtpClient {
 
   // The bytes of the file sent so far in the last upload.
   std::uint64_t bytes_sent() const { return bytes_sent_.load(); }
+  std::uint64_t BytesSent() const override { return bytes_sent(); }
 
  private:
   struct HandleCloser {

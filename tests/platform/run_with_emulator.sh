@@ -5,21 +5,12 @@
 # HJ5_FTP_PORT and HJ5_EMULATOR_WWW (a wine path).
 # Usage: run_with_emulator.sh EMULATOR PROGRAM.exe [args...]
 set -euo pipefail
+source "$(dirname "$0")/../support/emulator.sh"
 emulator=$1
 shift
 root=$(mktemp -d /tmp/hj5-wine-emulator-XXXXXX)
-out="$root/ready"
-/usr/bin/python3 "$emulator" --http-port 0 --ftp-port 0 --control-port 0 \
-  --root "$root/device" --ftp-on >"$out" 2>"$root/log" &
-pid=$!
-trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$root"' EXIT
-for _ in $(seq 100); do
-  grep -q '^http=' "$out" 2>/dev/null && break
-  sleep 0.1
-done
-line=$(grep '^http=' "$out") || { cat "$root/log" >&2; exit 1; }
-ftp=$(sed -n 's/.* ftp=\([0-9]*\).*/\1/p' <<<"$line")
-mkdir -p "$root/device/www"
-export HJ5_FTP_PORT=$ftp
+trap 'kill "${emulator_pid:-}" 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
+start_emulator "$emulator" "$root" --ftp-on
+export HJ5_FTP_PORT=$ftp_port
 export HJ5_EMULATOR_WWW="Z:${root//\//\\}\\device\\www"
 /usr/lib/wine/wine64 "$@"

@@ -1,0 +1,45 @@
+#ifndef HJ5_CLI_DEVICE_LIST_H_
+#define HJ5_CLI_DEVICE_LIST_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hj5::cli {
+
+// One device to update, as the command line or a devices file names it.
+// Nothing here has passed the click's checks yet.
+struct DeviceEntry {
+  std::string label;  // how output names it: "HOST:PORT", "[IPV6]:PORT"
+  std::string host;
+  std::uint16_t http_port = 80;
+  std::uint16_t ftp_port = 21;
+  std::optional<std::string> login_id;  // nullopt: the options' --id
+  std::optional<std::string> password;  // nullopt: the options' password
+  int line = 0;                         // in the devices file; 0 for --address
+};
+
+// What a device falls back to when its line leaves a value out.
+struct DeviceDefaults {
+  std::optional<std::uint16_t> http_port;
+  std::optional<std::uint16_t> ftp_port;
+};
+
+// "HOST:PORT", brackets around an IPv6 host.
+std::string DeviceLabel(const std::string& host, std::uint16_t port);
+
+// Reads a devices file: a header naming the columns (address required;
+// login_id, password, http_port, ftp_port optional; any order), then one
+// device a line. Fields may be quoted ("a,b", "say ""x"""); blank lines are
+// skipped; an empty field falls back as a missing column does. The address
+// may carry the HTTP port as --address does. A device listed twice (same
+// host, case aside, and HTTP port) is refused. On a refusal returns nullopt
+// and says why, with the line, in `*error`.
+std::optional<std::vector<DeviceEntry>> ParseDeviceList(
+    std::string_view text, const DeviceDefaults& defaults, std::string* error);
+
+}  // namespace hj5::cli
+
+#endif  // HJ5_CLI_DEVICE_LIST_H_

@@ -1,0 +1,186 @@
+#include "cli/output.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/json.h"
+
+namespace hj5::cli {
+namespace {
+
+std::string Percent(std::uint64_t bytes, std::uint64_t total) {
+  const std::uint64_t percent = total == 0 ? 100 : bytes * 100 / total;
+  return std::to_string(std::min<std::uint64_t>(percent, 100)) + "%";
+}
+
+std::string LiveLine(const LiveRow& row, std::size_t width) {
+  std::string line = row.device + "  " + row.view.status;
+  if (row.view.uploading)
+    line += "  upload " + Percent(row.view.bytes, row.view.total);
+  if (line.size() > width) line.resize(width);
+  return line;
+}
+
+// An event as a plain line; empty for those plain output leaves out.
+std::string PlainLine(const Event& event, const std::string& time) {
+  if (event.kind == "tick") return "";
+  if (event.kind == "notice" && event.text.empty()) return "";
+  if (event.kind == "upload" && event.bytes.value_or(0) != 0) return "";
+  std::string line = time;
+  line.append(" ").append(event.device).append(" ").append(event.kind);
+  if (event.kind == "upload" || event.kind == "uploaded") {
+    line.append(" ").append(std::to_string(*event.bytes)).append("/");
+    line.append(std::to_string(*event.total)).append(" bytes");
+    if (event.result) line += ", result " + std::to_string(*event.result);
+  }
+  if (!event.text.empty()) line += " " + event.text;
+  if (!event.cause.empty()) line += " (" + event.cause + ")";
+  return line;
+}
+
+// Whether a live display keeps the event as a line of its own: the boxes the
+// form would have shown; the summary tells how each device ended.
+bool KeptLive(const Event& event) {
+  return event.kind == "warning" || event.kind == "information";
+}
+
+std::string Padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.resize(width, ' ');
+  return text;
+}
+
+}  // namespace
+
+Output::Output(OutputMode mode, std::ostream& out,
+               std::function<std::string()> timestamp, std::size_t live_width)
+    : mode_(mode),
+      out_(out),
+      timestamp_(std::move(timestamp)),
+      live_width_(live_width) {}
+
+void Output::EmitJsonLocked(const Event& event, const std::string& time) {
+  out_ << "{\"device\":" << JsonString(event.device)
+       << ",\"time\":" << JsonString(time)
+       << ",\"kind\":" << JsonString(event.kind)
+       << ",\"text\":" << JsonString(event.text)
+       << ",\"cause\":" << JsonString(event.cause);
+  if (event.bytes) out_ << ",\"bytes\":" << *event.bytes;
+  if (event.total) out_ << ",\"total\":" << *event.total;
+  if (event.result) out_ << ",\"result\":" << *event.result;
+  out_ << "}\n" << std::flush;
+}
+
+void Output::Emit(const Event& event) {
+  const std::string time = timestamp_();
+  std::lock_guard lock(mutex_);
+  switch (mode_) {
+    case OutputMode::kJson:
+      EmitJsonLocked(event, time);
+      break;
+    case OutputMode::kPlain:
+      if (std::string line = PlainLine(event, time); !line.empty())
+        out_ << line << "\n" << std::flush;
+      break;
+    case OutputMode::kLive:
+      if (KeptLive(event)) {
+        std::string line = event.device + "  " + event.text;
+        if (!event.cause.empty()) line += " (" + event.cause + ")";
+        KeepLocked(line);
+      }
+      break;
+  }
+}
+
+void Output::Note(const std::string& text) {
+  const std::string time = timestamp_();
+  std::lock_guard lock(mutex_);
+  if (mode_ == OutputMode::kJson) {
+    out_ << "{\"time\":" << JsonString(time)
+         << ",\"kind\":\"note\",\"text\":" << JsonString(text) << "}\n"
+         << std::flush;
+  } else if (mode_ == OutputMode::kPlain) {
+    out_ << time << " " << text << "\n" << std::flush;
+  } else {
+    KeepLocked(text);
+  }
+}
+
+void Output::EraseLiveLocked() {
+  for (std::size_t i = 0; i < live_.size(); ++i) out_ << "\x1b[1A\x1b[2K";
+  out_ << "\r";
+}
+
+void Output::DrawLiveLocked() {
+  for (const std::string& line : live_) out_ << line << "\n";
+  out_ << std::flush;
+}
+
+void Output::KeepLocked(const std::string& line) {
+  EraseLiveLocked();
+  out_ << line << "\n";
+  DrawLiveLocked();
+}
+
+void Output::Live(const std::vector<LiveRow>& rows) {
+  if (mode_ != OutputMode::kLive) return;
+  std::vector<std::string> lines;
+  for (const LiveRow& row : rows) lines.push_back(LiveLine(row, live_width_));
+  std::lock_guard lock(mutex_);
+  if (lines == live_) return;
+  EraseLiveLocked();
+  live_ = std::move(lines);
+  DrawLiveLocked();
+}
+
+void Output::SummaryTableLocked(const std::vector<DeviceOutcome>& outcomes) {
+  std::size_t width = 6;
+  for (const DeviceOutcome& outcome : outcomes)
+    width = std::max(width, outcome.device.size());
+  out_ << "\n"
+       << Padded("device", width) << "  " << Padded("result", 11)
+       << "  last text\n";
+  std::size_t succeeded = 0;
+  std::string left;
+  for (const DeviceOutcome& outcome : outcomes) {
+    out_ << Padded(outcome.device, width) << "  " << Padded(outcome.result, 11)
+         << "  " << outcome.text << "\n";
+    succeeded += outcome.succeeded ? 1 : 0;
+    if (outcome.left_in_update) left += "\n  " + outcome.device;
+  }
+  out_ << succeeded << " of " << outcomes.size() << " devices succeeded\n";
+  if (!left.empty()) {
+    out_ << "May be left with FTP on or user9 \"UPDATE\" (the next update "
+            "accepts them):"
+         << left << "\n";
+  }
+}
+
+void Output::Summary(const std::vector<DeviceOutcome>& outcomes,
+                     int exit_status, bool interrupted) {
+  std::lock_guard lock(mutex_);
+  if (mode_ == OutputMode::kJson) {
+    out_ << "{\"time\":" << JsonString(timestamp_())
+         << ",\"kind\":\"summary\",\"exit\":" << exit_status
+         << ",\"interrupted\":" << (interrupted ? "true" : "false")
+         << ",\"devices\":[";
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+      const DeviceOutcome& outcome = outcomes[i];
+      out_ << (i ? "," : "") << "{\"device\":" << JsonString(outcome.device)
+           << ",\"result\":" << JsonString(outcome.result)
+           << ",\"text\":" << JsonString(outcome.text)
+           << ",\"succeeded\":" << (outcome.succeeded ? "true" : "false")
+           << ",\"left_in_update\":"
+           << (outcome.left_in_update ? "true" : "false") << "}";
+    }
+    out_ << "]}\n" << std::flush;
+    return;
+  }
+  if (mode_ == OutputMode::kLive) {
+    EraseLiveLocked();
+    live_.clear();
+  }
+  SummaryTableLocked(outcomes);
+  out_ << std::flush;
+}
+
+}  // namespace hj5::cli

@@ -1,0 +1,56 @@
+#ifndef HJ5_CLI_PLAN_H_
+#define HJ5_CLI_PLAN_H_
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli/options.h"
+#include "device/device_session.h"
+#include "platform/form_ops.h"
+
+namespace hj5::cli {
+
+// One device that passed the click's checks.
+struct PlannedDevice {
+  std::string label;
+  DeviceSession session;
+};
+
+// Everything a run needs, checked before any traffic.
+struct Plan {
+  bool check = false;
+  bool json = false;
+  std::size_t jobs = Options::kDefaultJobs;
+  std::optional<ChosenFile> file;  // none with --check alone
+  std::vector<PlannedDevice> devices;
+};
+
+// Why the run is refused: one line each, for standard error.
+struct Refusal {
+  std::vector<std::string> lines;
+};
+
+// What Prepare() asks of its surroundings.
+struct PlanHost {
+  // An environment variable; nullopt when it is not set.
+  std::function<std::optional<std::string>(const char* name)> getenv;
+  bool stdin_is_terminal = false;
+  // A line read without echo after `prompt`; nullopt at end of input.
+  std::function<std::optional<std::string>(const std::string& prompt)>
+      read_secret;
+  std::function<bool(const std::string& path)> readable_by_others;
+  std::function<void(const std::string& line)> warn;
+};
+
+// Reads the devices and the password, and runs the click's checks on the
+// file and on every device's values, with the click's code and texts.
+// Nothing is sent to a device.
+std::variant<Plan, Refusal> Prepare(const Options& options,
+                                    const PlanHost& host);
+
+}  // namespace hj5::cli
+
+#endif  // HJ5_CLI_PLAN_H_
