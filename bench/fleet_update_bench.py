@@ -14,6 +14,7 @@ hj5-update reports failed.
 import argparse
 import csv
 import json
+import resource
 import os
 import signal
 import subprocess
@@ -70,6 +71,7 @@ def run_update(tool, devices, size, work, timeout):
     os.chmod(devices, 0o600)
     env = dict(os.environ, HJ5_PASSWORD="hj5pass")
     out = open(os.path.join(work, "events.jsonl"), "w")
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.monotonic()
     tool_process = subprocess.Popen(
         [tool, "--devices", devices, "--jobs", str(size), "--id", "admin",
@@ -84,6 +86,9 @@ def run_update(tool, devices, size, work, timeout):
             raise SystemExit(f"hj5-update took longer than {timeout} s")
         time.sleep(0.05)
     wall = time.monotonic() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    peak["cpu"] = (after.ru_utime - before.ru_utime +
+                   after.ru_stime - before.ru_stime)
     out.close()
     return wall, tool_process.returncode, peak
 
@@ -130,8 +135,9 @@ def main():
     parser.add_argument("--timeout", type=float, default=600)
     args = parser.parse_args()
     print("| devices | failing | wall s | vs one | exit | failed (expected) "
-          "| exactly those | VmHWM MiB | threads | fds | emulator CPU s |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
+          "| exactly those | VmHWM MiB | threads | fds | hj5-update CPU s "
+          "| emulator CPU s |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
     single = None
     for size in [int(s) for s in args.sizes.split(",")]:
         fraction = args.fail_fraction if size > 1 else 0.0
@@ -141,6 +147,7 @@ def main():
               f"{r['wall'] / single:.2f}x | {r['status']} | "
               f"{r['failed']} ({r['expected']}) | {'yes' if r['exact'] else 'NO'} | "
               f"{r['vmhwm_kib'] / 1024:.1f} | {r['threads']} | {r['fds']} | "
+              f"{r['cpu']:.2f} | "
               f"{r['emulator_cpu']:.2f} |", flush=True)
 
 
