@@ -18,6 +18,7 @@ class NullForm final : public FormOps {
   void ShowBox(BoxKind, const std::string&) override { ++boxes; }
   void SetFieldText(FieldId, const std::string&) override {}
   std::string FieldText(FieldId) override { return {}; }
+  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool) override {}
   void StartRestartTimer() override {}
   void StopRestartTimer() override {}
