@@ -15,12 +15,15 @@ import argparse
 import csv
 import json
 import resource
+import select
 import os
 import signal
 import subprocess
 import sys
 import tempfile
 import time
+
+from fleet_emulator_bench import proc_status
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 EMULATOR = os.path.join(ROOT, "emulator", "hj5-emulator")
@@ -39,8 +42,10 @@ def start_fleet(work, size, fail_fraction, reboot_seconds):
         args += ["--fail-fraction", str(fail_fraction), "--fault-list", failing]
     emulator = subprocess.Popen(args, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, text=True)
-    ready = emulator.stdout.readline()
+    ready, _, _ = select.select([emulator.stdout], [], [], 60)
+    ready = emulator.stdout.readline() if ready else ""
     if not ready.startswith("devices="):
+        emulator.kill()
         raise SystemExit("the emulator did not start: " + ready)
     failed = set()
     if fail_fraction:
@@ -52,16 +57,11 @@ def start_fleet(work, size, fail_fraction, reboot_seconds):
 def sample(pid, peak):
     """Adds the process's VmHWM, threads and descriptors to `peak`."""
     try:
-        with open(f"/proc/{pid}/status") as f:
-            for line in f:
-                key, _, value = line.partition(":")
-                if key == "VmHWM":
-                    peak["vmhwm_kib"] = max(peak["vmhwm_kib"], int(value.split()[0]))
-                elif key == "Threads":
-                    peak["threads"] = max(peak["threads"], int(value))
-        peak["fds"] = max(peak["fds"], len(os.listdir(f"/proc/{pid}/fd")))
-    except (FileNotFoundError, ProcessLookupError):
-        pass
+        now = proc_status(pid)
+    except (FileNotFoundError, ProcessLookupError, KeyError):
+        return  # the process has just ended
+    for key, value in now.items():
+        peak[key] = max(peak[key], value)
 
 
 def run_update(tool, devices, size, work, timeout):

@@ -85,18 +85,19 @@ void HandOverFormOps::Interrupt() {
   }
 }
 
-void HandOverFormOps::ShowBox(BoxKind kind, const std::string& text) {
-  Run<bool>([this, kind, text] {
-    ui_ops_.ShowBox(kind, text);
+void HandOverFormOps::Do(std::function<void()> work) {
+  Run<bool>([work = std::move(work)] {
+    work();
     return true;
   });
 }
 
+void HandOverFormOps::ShowBox(BoxKind kind, const std::string& text) {
+  Do([this, kind, text] { ui_ops_.ShowBox(kind, text); });
+}
+
 void HandOverFormOps::SetFieldText(FieldId field, const std::string& text) {
-  Run<bool>([this, field, text] {
-    ui_ops_.SetFieldText(field, text);
-    return true;
-  });
+  Do([this, field, text] { ui_ops_.SetFieldText(field, text); });
 }
 
 std::string HandOverFormOps::FieldText(FieldId field) {
@@ -110,24 +111,15 @@ bool HandOverFormOps::FieldTextFits(FieldId field) {
 }
 
 void HandOverFormOps::SetUpdateEnabled(bool enabled) {
-  Run<bool>([this, enabled] {
-    ui_ops_.SetUpdateEnabled(enabled);
-    return true;
-  });
+  Do([this, enabled] { ui_ops_.SetUpdateEnabled(enabled); });
 }
 
 void HandOverFormOps::StartRestartTimer() {
-  Run<bool>([this] {
-    ui_ops_.StartRestartTimer();
-    return true;
-  });
+  Do([this] { ui_ops_.StartRestartTimer(); });
 }
 
 void HandOverFormOps::StopRestartTimer() {
-  Run<bool>([this] {
-    ui_ops_.StopRestartTimer();
-    return true;
-  });
+  Do([this] { ui_ops_.StopRestartTimer(); });
 }
 
 int HandOverFormOps::SendFirmwareMessage() {

@@ -77,6 +77,8 @@ class HandOverFormOps : public FormOps {
   // form is closing or closes before `work` has run.
   template <typename Result>
   std::optional<Result> Run(std::function<Result()> work);
+  // The same for an operation without a result.
+  void Do(std::function<void()> work);
 
   UiThread& ui_;
   FormOps& ui_ops_;

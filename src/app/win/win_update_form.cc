@@ -22,10 +22,6 @@ namespace {
 constexpr UINT kFinishClose = WM_APP + 2;
 constexpr wchar_t kMakerText[] = L"Quorvel Corporation";
 
-std::wstring Wide(const char* ascii) {
-  return std::wstring(ascii, ascii + std::char_traits<char>::length(ascii));
-}
-
 // Serves the thread's messages until `ended` or `limit` has passed: the
 // worker may be waiting for the UI thread (message 102, a posted call).
 void ServeMessages(const std::function<bool()>& ended,
@@ -301,7 +297,7 @@ void WinUpdateForm::ShowBox(BoxKind kind, const std::string& text) {
   const UINT icon =
       kind == BoxKind::kWarning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION;
   MessageBoxW(window_, FromCodePage(text, code_page_).c_str(),
-              Wide(kBoxCaption).c_str(), MB_OK | icon);
+              FromCodePage(kBoxCaption, code_page_).c_str(), MB_OK | icon);
 }
 
 void WinUpdateForm::SetFieldText(FieldId field, const std::string& text) {
