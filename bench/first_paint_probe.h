@@ -12,8 +12,10 @@
 namespace hj5::bench {
 
 // Watches the whole application for the first paint of a dialog: prints
-// "shown_ns=<CLOCK_MONOTONIC nanoseconds>" and then ends the dialog, so the
-// program's start-up to its form being shown can be timed from outside.
+// "shown_ns=<CLOCK_MONOTONIC nanoseconds>", and once that paint is done the
+// peak resident memory so far, "shown_hwm_kib=<VmHWM>", then ends the
+// dialog. The program's start-up to its form being shown is timed from
+// outside; its memory is the peak up to then, before any teardown.
 class FirstPaintProbe : public QObject {
  public:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -26,13 +28,30 @@ class FirstPaintProbe : public QObject {
             "shown_ns=%lld\n",
             static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
         std::fflush(stdout);
-        QTimer::singleShot(0, dialog, [dialog] { dialog->done(0); });
+        QTimer::singleShot(0, dialog, [dialog] {
+          std::printf("shown_hwm_kib=%ld\n", PeakKib());
+          std::fflush(stdout);
+          dialog->done(0);
+        });
       }
     }
     return false;
   }
 
  private:
+  // VmHWM of /proc/self/status, or -1 where there is none.
+  static long PeakKib() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "VmHWM: %ld", &kib) == 1) break;
+    }
+    std::fclose(status);
+    return kib;
+  }
+
   bool seen_ = false;
 };
 

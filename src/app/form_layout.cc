@@ -1,8 +1,8 @@
 #include "app/form_layout.h"
 
-#include <QFont>
 #include <QFontMetrics>
 #include <QString>
+#include <QStringList>
 
 #include "platform/form_ops.h"
 
@@ -45,6 +45,14 @@ int MulDiv(int a, int b, int c) { return (a * b + c / 2) / c; }
 }  // namespace
 
 std::span<const ControlRow> FormControls() { return kControls; }
+
+QFont FormFont() {
+  const QString family = QStringLiteral("MS Sans Serif");
+  QFont::insertSubstitutions(
+      family, {QStringLiteral("Microsoft Sans Serif"),
+               QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
+  return QFont(family, 9);
+}
 
 DialogBaseUnits BaseUnitsOf(const QFont& font) {
   static const QString kAlphabet =

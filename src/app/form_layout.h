@@ -1,10 +1,9 @@
 #ifndef HJ5_APP_FORM_LAYOUT_H_
 #define HJ5_APP_FORM_LAYOUT_H_
 
+#include <QFont>
 #include <QRect>
 #include <span>
-
-class QFont;
 
 namespace hj5 {
 
@@ -39,6 +38,11 @@ inline constexpr int kNoControlId = -1;
 
 // The form's controls in tab order.
 std::span<const ControlRow> FormControls();
+
+// The form's font, "MS Sans Serif" at 9 points. Where that face is missing,
+// a sans serif of Arial's metrics stands in before the toolkit's general
+// fallback.
+QFont FormFont();
 
 // The dialog base units of a font, derived as Windows derives them for a
 // dialog: x is the average width of "A".."Z" "a".."z" rounded to a whole

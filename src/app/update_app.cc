@@ -1,6 +1,7 @@
 #include "app/update_app.h"
 
 #include "app/form_art.h"
+#include "app/form_layout.h"
 #include "app/product_platform.h"
 #include "app/update_form.h"
 
@@ -11,6 +12,9 @@ UpdateApp::UpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("hj5-xml-update"));
   setDesktopFileName(QStringLiteral("hj5-xml-update"));
   setWindowIcon(ToolIcon());
+  // Boxes and the file chooser show in the form's face too, so the toolkit's
+  // default face is never loaded beside it (a third of a MiB less at start).
+  setFont(FormFont());
 }
 
 int UpdateApp::Run() {

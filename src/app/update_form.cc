@@ -24,9 +24,6 @@
 namespace hj5 {
 namespace {
 
-constexpr char kFormFontFamily[] = "MS Sans Serif";
-constexpr int kFormFontPoints = 9;
-
 // Accepts decimal digits only, as a digits-only edit control does.
 class DigitsValidator final : public QValidator {
  public:
@@ -82,13 +79,7 @@ UpdateForm::UpdateForm(const Platform& platform, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowIcon(ToolIcon());
-  // Where the form's font is missing, a sans serif of Arial's metrics stands
-  // in before the toolkit's general fallback.
-  QFont::insertSubstitutions(
-      QString::fromLatin1(kFormFontFamily),
-      {QStringLiteral("Microsoft Sans Serif"),
-       QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
-  setFont(QFont(QString::fromLatin1(kFormFontFamily), kFormFontPoints));
+  setFont(FormFont());
   BuildControls();
   ApplyDefaults();
   restart_timer_.setInterval(kRestartPeriodMs);
