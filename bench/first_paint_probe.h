@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "proc_status.h"
+
 namespace hj5::bench {
 
 // Watches the whole application for the first paint of a dialog: prints
@@ -29,7 +31,7 @@ class FirstPaintProbe : public QObject {
             static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
         std::fflush(stdout);
         QTimer::singleShot(0, dialog, [dialog] {
-          std::printf("shown_hwm_kib=%ld\n", PeakKib());
+          std::printf("shown_hwm_kib=%ld\n", StatusField("VmHWM"));
           std::fflush(stdout);
           dialog->done(0);
         });
@@ -39,19 +41,6 @@ class FirstPaintProbe : public QObject {
   }
 
  private:
-  // VmHWM of /proc/self/status, or -1 where there is none.
-  static long PeakKib() {
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-      if (std::sscanf(line, "VmHWM: %ld", &kib) == 1) break;
-    }
-    std::fclose(status);
-    return kib;
-  }
-
   bool seen_ = false;
 };
 

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "proc_status.h"
 #include "support/emulator_process.h"
 #include "support/headless_update.h"
 #include "support/scaled_clock.h"
@@ -44,19 +45,8 @@ long OpenDescriptors() {
   return count;
 }
 
-// A "Name:  value" line of /proc/self/status; -1 when missing.
-long StatusField(const std::string& name) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(name + ":", 0) == 0) {
-      return std::strtol(line.c_str() + name.size() + 1, nullptr, 10);
-    }
-  }
-  return -1;
-}
-
 Usage Measure() {
+  using hj5::bench::StatusField;
   return {OpenDescriptors(), StatusField("Threads"), StatusField("VmRSS")};
 }
 
