@@ -27,7 +27,6 @@
 #include "platform/asio_http_transport.h"
 #include "platform/http_reply_framing.h"
 #include "platform/steady_clock.h"
-#include "support/fake_form.h"
 #include "support/fake_ftp_client.h"
 #include "support/transcript.h"
 
@@ -100,7 +99,8 @@ class StandIn {
   void Answer(int fd) {
     std::string request;
     char chunk[2048];
-    while (!CompleteByContentLength(request) && Readable(fd, kPatience)) {
+    while (FramingByContentLength(request) != LengthFraming::kMet &&
+           Readable(fd, kPatience)) {
       const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
       if (got <= 0) return;
       request.append(chunk, static_cast<std::size_t>(got));
@@ -133,7 +133,6 @@ void RoundTrip(benchmark::State& state, bool keep_alive) {
   StandIn device(keep_alive);
   if (device.port() == 0) return state.SkipWithError("no loopback listener");
   test::Transcript transcript;
-  test::FakeForm form(transcript);
   AsioHttpTransport transport(
       AsioHttpTransportOptions{.reply_closed = EndsWithClosingToken});
   DeviceSession session;
@@ -144,20 +143,18 @@ void RoundTrip(benchmark::State& state, bool keep_alive) {
   test::FakeFtpClient ftp(transcript);
   SteadyClock clock;
   const Platform platform{transport, ftp, clock, 5};
-  ChosenFile chosen;
-  CauseLog causes;
-  const UpdateContext link{form, platform, session, chosen, causes};
+  const DeviceLink link{platform, session};
   const std::string body = CommandBody(Command::kQueryDevice, session);
 
   std::vector<double> micros;
   micros.reserve(kExchanges);
   for (auto _ : state) {
     const auto start = Ticks::now();
-    const int result = CommandExchange(link, body, 1);
+    const bool accepted = CommandExchange(link, body).ok();
     micros.push_back(
         std::chrono::duration<double, std::micro>(Ticks::now() - start)
             .count());
-    if (result != 0) return state.SkipWithError("the exchange failed");
+    if (!accepted) return state.SkipWithError("the exchange failed");
   }
   std::sort(micros.begin(), micros.end());
   state.counters["median_us"] = Percentile(micros, 0.5);

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
 
   hj5::CurlFtpClient client;
   const auto start = std::chrono::steady_clock::now();
-  const int code = client.Send(upload);
+  const int code = client.Send(upload).code();
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
 

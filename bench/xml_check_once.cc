@@ -24,11 +24,14 @@ int main(int argc, char** argv) {
   }
   const long before = PeakKiB();
   const auto start = std::chrono::steady_clock::now();
-  const hj5::XmlCheckResult result = hj5::CheckXmlFile(argv[1]);
+  const hj5::Status result = hj5::CheckXmlFile(argv[1]);
   const auto took = std::chrono::steady_clock::now() - start;
-  const char* names[] = {"accepted", "refused", "unreadable"};
+  const char* name = result.ok() ? "accepted"
+                     : result.code() == hj5::xml_code::kUnreadable
+                         ? "unreadable"
+                         : "refused";
   std::printf(
-      "%s %lld %ld\n", names[static_cast<int>(result)],
+      "%s %lld %ld\n", name,
       static_cast<long long>(
           std::chrono::duration_cast<std::chrono::microseconds>(took).count()),
       PeakKiB() - before);

@@ -12,6 +12,8 @@ inline constexpr char kDefaultAddress[] = "192.168.0.100";
 inline constexpr char kDefaultFtpPort[] = "21";
 inline constexpr char kDefaultHttpPort[] = "80";
 inline constexpr int kRestartPeriodMs = 1000;
+inline constexpr int kRestartTimerId = 2004;
+inline constexpr int kSendFirmwareMessage = 102;
 
 }  // namespace hj5
 

@@ -3,41 +3,10 @@
 
 #include <QFont>
 #include <QRect>
-#include <span>
+
+#include "app/form_table.h"
 
 namespace hj5 {
-
-// The form's size in dialog units.
-inline constexpr int kFormWidthUnits = 185;
-inline constexpr int kFormHeightUnits = 125;
-
-// The kinds of control on the form.
-enum class ControlKind { kLabel, kEdit, kButton, kLogo };
-
-// What sets a control apart from the plain kind.
-enum ControlFlag : unsigned {
-  kHidden = 1u << 0,
-  kReadOnly = 1u << 1,
-  kNoBorder = 1u << 2,
-  kDigitsOnly = 1u << 3,
-  kDefaultButton = 1u << 4,
-};
-
-// One control of the form. Controls with a number carry their ControlId;
-// the others kNoControlId and a descriptive name.
-struct ControlRow {
-  ControlKind kind;
-  int id;
-  const char* name;
-  const char* text;
-  int x, y, width, height;  // dialog units
-  unsigned flags;
-};
-
-inline constexpr int kNoControlId = -1;
-
-// The form's controls in tab order.
-std::span<const ControlRow> FormControls();
 
 // The form's font, "MS Sans Serif" at 9 points. Where that face is missing,
 // a sans serif of Arial's metrics stands in before the toolkit's general

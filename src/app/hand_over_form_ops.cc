@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/ftp_client.h"
+
 namespace hj5 {
 
 // The stop flag and the hand-over between the UI thread and the callers.
@@ -92,22 +94,13 @@ void HandOverFormOps::Do(std::function<void()> work) {
   });
 }
 
-void HandOverFormOps::ShowBox(BoxKind kind, const std::string& text) {
-  Do([this, kind, text] { ui_ops_.ShowBox(kind, text); });
+void HandOverFormOps::ShowBox(BoxKind kind, const std::string& text,
+                              const std::string& cause) {
+  Do([this, kind, text, cause] { ui_ops_.ShowBox(kind, text, cause); });
 }
 
 void HandOverFormOps::SetFieldText(FieldId field, const std::string& text) {
   Do([this, field, text] { ui_ops_.SetFieldText(field, text); });
-}
-
-std::string HandOverFormOps::FieldText(FieldId field) {
-  return Run<std::string>([this, field] { return ui_ops_.FieldText(field); })
-      .value_or("");
-}
-
-bool HandOverFormOps::FieldTextFits(FieldId field) {
-  return Run<bool>([this, field] { return ui_ops_.FieldTextFits(field); })
-      .value_or(true);
 }
 
 void HandOverFormOps::SetUpdateEnabled(bool enabled) {
@@ -122,17 +115,14 @@ void HandOverFormOps::StopRestartTimer() {
   Do([this] { ui_ops_.StopRestartTimer(); });
 }
 
-int HandOverFormOps::SendFirmwareMessage() {
-  return Run<int>([this] { return ui_ops_.SendFirmwareMessage(); })
-      .value_or(-1);
+Status HandOverFormOps::SendFirmwareMessage() {
+  return Run<Status>([this] { return ui_ops_.SendFirmwareMessage(); })
+      .value_or(NotDelivered());
 }
 
-std::optional<ChosenFile> HandOverFormOps::ChooseFile(
-    const FileChooserRequest& request) {
-  if (!ui_.IsCurrent() || closing()) return std::nullopt;
-  std::optional<ChosenFile> chosen = ui_ops_.ChooseFile(request);
-  if (closing()) return std::nullopt;
-  return chosen;
+Status NotDelivered() {
+  return Status::Failure(ftp_code::kSendFile,
+                         "message 102 not delivered: the form is closing");
 }
 
 }  // namespace hj5

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/form_ops.h"
+#include "update/form_ops.h"
 
 namespace hj5 {
 
@@ -27,6 +27,10 @@ class UiThread {
   virtual void Post(std::function<void()> work) = 0;
 };
 
+// What message 102 gives when the form, closing, never handled it: an
+// upload failure without an operator's text.
+Status NotDelivered();
+
 // The form operations, safe from any thread, for a toolkit whose windows
 // belong to one thread. Wraps the form's own operations (`ui_ops`, UI thread
 // only): a call on the UI thread runs directly; a call from another thread
@@ -38,23 +42,19 @@ class UiThread {
 // its worker before the form goes, so no caller outlives the form.
 //
 // Once Interrupt() has been called every operation returns at once without
-// touching a window, and every result reads as a failure: FieldText() "",
-// SendFirmwareMessage() -1, ChooseFile() nullopt.
+// touching a window, and SendFirmwareMessage() reads as a failure.
 class HandOverFormOps : public FormOps {
  public:
   // `ui` and `ui_ops` must outlive every caller.
   HandOverFormOps(UiThread& ui, FormOps& ui_ops);
 
-  void ShowBox(BoxKind kind, const std::string& text) override;
+  void ShowBox(BoxKind kind, const std::string& text,
+               const std::string& cause) override;
   void SetFieldText(FieldId field, const std::string& text) override;
-  std::string FieldText(FieldId field) override;
-  bool FieldTextFits(FieldId field) override;
   void SetUpdateEnabled(bool enabled) override;
   void StartRestartTimer() override;
   void StopRestartTimer() override;
-  int SendFirmwareMessage() override;
-  std::optional<ChosenFile> ChooseFile(
-      const FileChooserRequest& request) override;
+  Status SendFirmwareMessage() override;
 
   // Sets the stop flag, releases every caller waiting for the UI thread and
   // interrupts the form's own waits (its open boxes and chooser, on the UI

@@ -2,8 +2,8 @@
 
 #include "app/form_art.h"
 #include "app/form_layout.h"
-#include "app/product_platform.h"
 #include "app/update_form.h"
+#include "launch/product_platform.h"
 
 namespace hj5 {
 

@@ -18,8 +18,6 @@
 
 #include "app/form_art.h"
 #include "app/form_defaults.h"
-#include "app/update_launch.h"
-#include "device/report.h"
 
 namespace hj5 {
 namespace {
@@ -136,7 +134,7 @@ QWidget* UpdateForm::MakeControl(const ControlRow& row, const QRect& pixels) {
       break;
   }
   QLabel* label = MakeLabel(row, this);
-  if (row.name == std::string_view("labelMaker")) maker_label_ = label;
+  if (&row == &MakerLabel()) maker_label_ = label;
   return label;
 }
 
@@ -181,12 +179,8 @@ const DeviceSession& UpdateForm::session() const { return runner_.session(); }
 
 UpdateRunner& UpdateForm::runner() { return runner_; }
 
-void UpdateForm::ReportError(const std::string& text) {
-  hj5::ReportError(ops_, text);
-}
-
 void UpdateForm::OnUpdateClicked() {
-  LaunchContext context{ops_, runner_, program_directory_};
+  LaunchContext context{ops_, *this, runner_, program_directory_};
   LaunchUpdate(context);
 }
 
@@ -226,7 +220,8 @@ void UpdateForm::StopUpdate() {
 // --- The form's own operations (UI thread) ---------------------------------
 // QtFormOps calls them only while the form is not interrupted.
 
-void UpdateForm::ShowBox(BoxKind kind, const std::string& text) {
+void UpdateForm::ShowBox(BoxKind kind, const std::string& text,
+                         const std::string&) {
   QMessageBox box(kind == BoxKind::kWarning ? QMessageBox::Warning
                                             : QMessageBox::Information,
                   QString::fromLatin1(kBoxCaption),
@@ -238,7 +233,7 @@ void UpdateForm::SetFieldText(FieldId field, const std::string& text) {
   Field(field)->setText(QString::fromLocal8Bit(text));
 }
 
-std::string UpdateForm::FieldText(FieldId field) {
+std::optional<std::string> UpdateForm::FieldText(FieldId field) {
   return Field(field)->text().toLocal8Bit().toStdString();
 }
 
@@ -253,7 +248,7 @@ void UpdateForm::StartRestartTimer() {
 
 void UpdateForm::StopRestartTimer() { restart_timer_.stop(); }
 
-int UpdateForm::SendFirmwareMessage() { return runner_.SendFirmware(); }
+Status UpdateForm::SendFirmwareMessage() { return runner_.SendFirmware(); }
 
 std::optional<ChosenFile> UpdateForm::ChooseFile(
     const FileChooserRequest& request) {

@@ -12,8 +12,9 @@
 #include "app/form_layout.h"
 #include "app/qt_form_ops.h"
 #include "device/device_session.h"
-#include "platform/form_ops.h"
+#include "launch/update_launch.h"
 #include "platform/platform.h"
+#include "update/form_ops.h"
 #include "update/update_runner.h"
 
 class QLabel;
@@ -33,7 +34,7 @@ namespace hj5 {
 // at once, the clock, the exchange and the upload are interrupted, open
 // boxes are closed, and the form serves events until the worker has ended
 // (UpdateRunner::kStopWait at most), then joins it.
-class UpdateForm : public QDialog, private FormOps {
+class UpdateForm : public QDialog, private FormOps, private FormInput {
   Q_OBJECT
 
  public:
@@ -48,10 +49,6 @@ class UpdateForm : public QDialog, private FormOps {
 
   // The runner of the form's updates.
   UpdateRunner& runner();
-
-  // Warning box with `text`, control 1009 enabled, status line := `text`,
-  // notice line emptied. Any thread.
-  void ReportError(const std::string& text);
 
   // Ends the form; stops a running update first (see the class comment).
   void done(int result) override;
@@ -68,17 +65,19 @@ class UpdateForm : public QDialog, private FormOps {
   void StopUpdate();
 
   // The form's own operations; UI thread only. form_ops() wraps them.
-  void ShowBox(BoxKind kind, const std::string& text) override;
+  void ShowBox(BoxKind kind, const std::string& text,
+               const std::string& cause) override;
   void SetFieldText(FieldId field, const std::string& text) override;
-  std::string FieldText(FieldId field) override;
-  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool enabled) override;
   void StartRestartTimer() override;
   void StopRestartTimer() override;
-  int SendFirmwareMessage() override;
+  Status SendFirmwareMessage() override;
+  void Interrupt() override;
+
+  // What the click reads of the form (UI thread).
   std::optional<ChosenFile> ChooseFile(
       const FileChooserRequest& request) override;
-  void Interrupt() override;
+  std::optional<std::string> FieldText(FieldId field) override;
 
   std::map<FieldId, QLineEdit*> fields_;
   QPushButton* close_button_ = nullptr;

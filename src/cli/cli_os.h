@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the command line needs of the operating system, one file per system
 // (cli_os_posix.cc, cli_os_windows.cc).
@@ -24,12 +25,21 @@ bool EnableLiveOutput();
 std::size_t TerminalColumns();
 
 // Writes `prompt` to the terminal and reads one line from standard input
-// without echo; nullopt at end of input.
+// without echo, as UTF-8; nullopt at end of input.
 std::optional<std::string> ReadSecretLine(const std::string& prompt);
 
-// A file's path as the platform's file reading takes it (UTF-8), from an
-// argument as main() received it (Windows: the ANSI code page).
-std::string LocalPath(const std::string& argument);
+// The program's arguments after its name, as UTF-8 (Windows: read as
+// UTF-16 from the command line, whatever the ANSI code page).
+std::vector<std::string> Arguments(int argc, char** argv);
+
+// An environment variable as UTF-8; nullopt when it is not set.
+std::optional<std::string> Environment(const char* name);
+
+// `text` (UTF-8: from the command line, the environment, a file or the
+// prompt) as the bytes the device gets: unchanged on Linux; on Windows in
+// the ANSI code page, nullopt when a character has no form there (never a
+// stand-in or a look-alike).
+std::optional<std::string> DeviceText(const std::string& text);
 
 // True when the file at `path` may be read by its group or by others.
 bool ReadableByOthers(const std::string& path);

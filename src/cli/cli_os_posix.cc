@@ -73,7 +73,17 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   return line;
 }
 
-std::string LocalPath(const std::string& argument) { return argument; }
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::optional<std::string> Environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+std::optional<std::string> DeviceText(const std::string& text) { return text; }
 
 bool ReadableByOthers(const std::string& path) {
   struct stat info {};

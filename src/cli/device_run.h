@@ -1,12 +1,10 @@
 #ifndef HJ5_CLI_DEVICE_RUN_H_
 #define HJ5_CLI_DEVICE_RUN_H_
 
-#include <atomic>
-
-#include "app/product_platform.h"
 #include "cli/output.h"
 #include "cli/plan.h"
 #include "cli/terminal_form.h"
+#include "launch/product_platform.h"
 #include "update/update_runner.h"
 
 namespace hj5::cli {
@@ -26,17 +24,14 @@ class DeviceRun {
   LiveRow Row() const { return {device_.label, form_.view()}; }
   // Stops the update at once (every wait interrupted, the worker joined).
   void Stop();
+  // How it ended; once Ended().
   DeviceOutcome Outcome() const;
 
  private:
-  int Check(const UpdateContext& context);
-
   const PlannedDevice& device_;
   const Plan& plan_;
   ProductPlatform platform_;
   TerminalForm form_;
-  std::atomic<int> check_result_{-1};
-  std::atomic<bool> stopped_{false};
   bool started_ = false;
   UpdateRunner runner_;
 };

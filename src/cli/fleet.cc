@@ -50,7 +50,7 @@ class Fleet {
     result.interrupted = presses_ > 0;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       result.outcomes.push_back(outcomes_[i].value_or(
-          DeviceOutcome{devices_[i].label, "not started", "", false, false}));
+          DeviceOutcome{devices_[i].label, "not started", "", false, {}}));
     }
     return result;
   }

@@ -1,6 +1,5 @@
 // hj5-update: the form's update from a terminal or a script, on one device
 // or on many.
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -27,11 +26,7 @@ void Say(const std::string& line) {
 
 PlanHost RealHost() {
   PlanHost host;
-  host.getenv = [](const char* name) -> std::optional<std::string> {
-    const char* value = std::getenv(name);
-    if (!value) return std::nullopt;
-    return std::string(value);
-  };
+  host.getenv = &Environment;
   host.stdin_is_terminal = StdinIsTerminal();
   host.read_secret = &ReadSecretLine;
   host.readable_by_others = &ReadableByOthers;
@@ -85,8 +80,8 @@ int Main(const std::vector<std::string>& args) {
     std::cout << HelpText();
     return 0;
   }
-  std::variant<Plan, Refusal> prepared = Prepare(*options, RealHost());
-  if (const auto* refusal = std::get_if<Refusal>(&prepared)) {
+  std::variant<Plan, PlanRefusal> prepared = Prepare(*options, RealHost());
+  if (const auto* refusal = std::get_if<PlanRefusal>(&prepared)) {
     for (const std::string& line : refusal->lines) Say(line);
     return kRefused;
   }
@@ -97,5 +92,5 @@ int Main(const std::vector<std::string>& args) {
 }  // namespace hj5::cli
 
 int main(int argc, char** argv) {
-  return hj5::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
+  return hj5::cli::Main(hj5::cli::Arguments(argc, argv));
 }

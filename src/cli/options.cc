@@ -1,31 +1,130 @@
 #include "cli/options.h"
 
-#include <map>
+#include <CLI/CLI.hpp>
+#include <memory>
 
 namespace hj5::cli {
 namespace {
 
-// The options that take a value, and where it goes.
-enum class Valued {
-  kAddress,
-  kHttpPort,
-  kFtpPort,
-  kId,
-  kPasswordFile,
-  kDevices,
-  kJobs
+constexpr const char* kUsage = R"(Usage: hj5-update [options] FILE.xml
+       hj5-update --check [options] [FILE.xml]
+
+Puts FILE.xml onto HJ-5 devices and runs their update, step for step and
+text for text as the form does: identity check, FTP on, update mark,
+restart, upload to C:\www\, FTP off, device code restored, restart.
+)";
+
+constexpr const char* kFooter = R"(
+The password of the devices whose line gives none: the text of
+--password-file (one trailing newline dropped); else the environment
+variable HJ5_PASSWORD; else a prompt without echo when standard input is a
+terminal. It is never an argument.
+
+The devices file is CSV with a header line naming its columns: address
+(required), login_id, password, http_port, ftp_port (optional, else the
+options above). A device listed twice is refused. A file that group or
+others may read is warned about.
+
+Before any traffic the form's checks run: the XML check and the file name,
+the address, login ID and password (lengths and bytes). A refusal exits 2
+with the form's text on standard error; no device is touched.
+
+Output: on a terminal one live line per running device and a summary
+table; otherwise one line per event.
+
+Ctrl-C once: no further device starts, running updates finish. Ctrl-C
+again: every running update stops at once; the summary lists the devices
+that may be left with FTP on or user9 "UPDATE" (the next update accepts
+them).
+
+Exit status: 0 when every device's update completed (its last box said
+so) and the device answered after its last restart (with --check: every
+device was accepted); 1 otherwise; 2 refused input; 130 interrupted.)";
+
+// Our usage lines in place of CLI11's.
+class Formatter final : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return kUsage;
+  }
 };
 
-const std::map<std::string_view, Valued>& ValuedOptions() {
-  static const std::map<std::string_view, Valued> options = {
-      {"--address", Valued::kAddress},
-      {"--http-port", Valued::kHttpPort},
-      {"--ftp-port", Valued::kFtpPort},
-      {"--id", Valued::kId},
-      {"--password-file", Valued::kPasswordFile},
-      {"--devices", Valued::kDevices},
-      {"--jobs", Valued::kJobs}};
-  return options;
+// The options as CLI11 fills them, before they are read into Options.
+struct Raw {
+  std::string address;
+  std::string http_port;
+  std::string ftp_port;
+  std::string login_id;
+  std::string password;
+  std::string password_file;
+  std::string devices_file;
+  std::size_t jobs = Options::kDefaultJobs;
+  std::vector<std::string> files;
+  bool check = false;
+  bool json = false;
+};
+
+// A port as typed: decimal digits only, 1 to 65535.
+const CLI::Validator& PortCheck() {
+  static const CLI::Validator check(
+      [](std::string& text) {
+        return ParsePort(text) ? std::string()
+                               : "not a port (1-65535): " + text;
+      },
+      "PORT");
+  return check;
+}
+
+void Describe(CLI::App& app, Raw& raw) {
+  app.formatter(std::make_shared<Formatter>());
+  app.footer(kFooter);
+  app.set_help_flag("-h,--help", "this text");
+  app.get_formatter()->column_width(24);
+  const std::string one = "One device";
+  app.add_option("--address", raw.address,
+                 "the device; PORT is its HTTP port (80);\n"
+                 "IPv6 in brackets: [fd00::5]:8080")
+      ->type_name("HOST[:PORT]")
+      ->group(one);
+  app.add_option("--http-port", raw.http_port,
+                 "the HTTP port when --address gives none (80)")
+      ->check(CLI::Validator(PortCheck()).description(""))
+      ->type_name("N")
+      ->group(one);
+  app.add_option("--ftp-port", raw.ftp_port, "the device's FTP port (21)")
+      ->check(CLI::Validator(PortCheck()).description(""))
+      ->type_name("N")
+      ->group(one);
+  app.add_option("--id", raw.login_id, "the login ID")
+      ->type_name("ID")
+      ->group(one);
+  app.add_option("--password-file", raw.password_file,
+                 "the password (see below)")
+      ->type_name("FILE")
+      ->group(one);
+  // Only to refuse it with a reason.
+  app.add_option("--password", raw.password)->expected(0, 1)->group("");
+  const std::string many = "Many devices";
+  app.add_option("--devices", raw.devices_file,
+                 "a CSV file of devices (see below)")
+      ->type_name("FILE")
+      ->group(many);
+  app.add_option("--jobs", raw.jobs,
+                 "devices updated at a time (16); fewer when\n"
+                 "the descriptor limit cannot carry N")
+      ->check(CLI::Range(std::size_t{1}, Options::kMaxJobs).description(""))
+      ->type_name("N")
+      ->group(many);
+  const std::string other = "Other";
+  app.add_flag("--check", raw.check,
+               "only the identity check on each device;\n"
+               "nothing is changed on it")
+      ->group(other);
+  app.add_flag("--json", raw.json,
+               "one JSON object a line for each event (device,\n"
+               "time, kind, text, cause), then a summary object")
+      ->group(other);
+  app.add_option("FILE.xml", raw.files)->group("");
 }
 
 bool Fail(std::string* error, std::string text) {
@@ -33,92 +132,30 @@ bool Fail(std::string* error, std::string text) {
   return false;
 }
 
-bool TakePort(std::string_view name, const std::string& value,
-              std::optional<std::uint16_t>* into, std::string* error) {
-  *into = ParsePort(value);
-  if (!*into) {
-    return Fail(error, std::string(name) + ": not a port (1-65535): " + value);
-  }
-  return true;
-}
-
-bool TakeJobs(const std::string& value, std::size_t* into, std::string* error) {
-  std::size_t jobs = 0;
-  for (char c : value) {
-    if (c < '0' || c > '9' || jobs > Options::kMaxJobs) {
-      jobs = 0;
-      break;
-    }
-    jobs = jobs * 10 + static_cast<std::size_t>(c - '0');
-  }
-  if (jobs < 1 || jobs > Options::kMaxJobs) {
-    return Fail(error, "--jobs: not a number from 1 to " +
-                           std::to_string(Options::kMaxJobs) + ": " + value);
-  }
-  *into = jobs;
-  return true;
-}
-
-bool TakeValue(std::string_view name, Valued which, const std::string& value,
-               Options& options, std::string* error) {
-  switch (which) {
-    case Valued::kAddress:
-      options.address = value;
-      return true;
-    case Valued::kHttpPort:
-      return TakePort(name, value, &options.http_port, error);
-    case Valued::kFtpPort:
-      return TakePort(name, value, &options.ftp_port, error);
-    case Valued::kId:
-      options.login_id = value;
-      return true;
-    case Valued::kPasswordFile:
-      options.password_file = value;
-      return true;
-    case Valued::kDevices:
-      options.devices_file = value;
-      return true;
-    case Valued::kJobs:
-      return TakeJobs(value, &options.jobs, error);
-  }
-  return false;
-}
-
-// One argument that starts with "--"; `next` is the one after it (null at
-// the end). Sets `*used_next` when the value was taken from it.
-bool TakeOption(const std::string& arg, const std::string* next,
-                bool* used_next, Options& options, std::string* error) {
-  if (arg == "--help" || arg == "-h") return options.help = true;
-  if (arg == "--check") return options.check = true;
-  if (arg == "--json") return options.json = true;
-  if (arg == "--password" || arg.starts_with("--password=")) {
+// What CLI11 leaves to check: the combinations.
+bool Take(const CLI::App& app, const Raw& raw, Options& options,
+          std::string* error) {
+  if (app.count("--password") > 0) {
     return Fail(error,
                 "--password: a password on the command line can be read by "
                 "other users; use --password-file or HJ5_PASSWORD");
   }
-  const std::size_t equals = arg.find('=');
-  const std::string name = arg.substr(0, equals);
-  const auto found = ValuedOptions().find(name);
-  if (found == ValuedOptions().end()) {
-    return Fail(error, "unknown option: " + name);
-  }
-  if (equals != std::string::npos) {
-    return TakeValue(name, found->second, arg.substr(equals + 1), options,
-                     error);
-  }
-  if (!next) return Fail(error, name + ": a value is missing");
-  *used_next = true;
-  return TakeValue(name, found->second, *next, options, error);
-}
-
-bool CheckCombination(const Options& options, std::string* error) {
-  if (options.help) return true;
-  if (options.address.empty() == !options.devices_file) {
+  if (raw.files.size() > 1)
+    return Fail(error, "more than one XML file given: " + raw.files[1]);
+  options.check = raw.check;
+  options.json = raw.json;
+  options.address = raw.address;
+  options.jobs = raw.jobs;
+  if (app.count("--http-port")) options.http_port = ParsePort(raw.http_port);
+  if (app.count("--ftp-port")) options.ftp_port = ParsePort(raw.ftp_port);
+  if (app.count("--id")) options.login_id = raw.login_id;
+  if (app.count("--password-file")) options.password_file = raw.password_file;
+  if (app.count("--devices")) options.devices_file = raw.devices_file;
+  if (!raw.files.empty()) options.xml_file = raw.files.front();
+  if (options.address.empty() == !options.devices_file)
     return Fail(error, "give either --address or --devices");
-  }
-  if (!options.xml_file && !options.check) {
+  if (!options.xml_file && !options.check)
     return Fail(error, "no XML file given");
-  }
   return true;
 }
 
@@ -182,27 +219,30 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text,
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args,
                                     std::string* error) {
+  CLI::App app;
+  Raw raw;
+  Describe(app, raw);
+  // CLI11 takes the arguments last to first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
   Options options;
-  bool only_files = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!only_files && arg == "--") {
-      only_files = true;
-    } else if (!only_files && arg.starts_with("-") && arg != "-") {
-      bool used_next = false;
-      const std::string* next = i + 1 < args.size() ? &args[i + 1] : nullptr;
-      if (!TakeOption(arg, next, &used_next, options, error))
-        return std::nullopt;
-      if (used_next) ++i;
-    } else if (options.xml_file) {
-      *error = "more than one XML file given: " + arg;
-      return std::nullopt;
-    } else {
-      options.xml_file = arg;
-    }
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    options.help = true;
+    return options;
+  } catch (const CLI::ParseError& refused) {
+    *error = refused.what();
+    return std::nullopt;
   }
-  if (!CheckCombination(options, error)) return std::nullopt;
+  if (!Take(app, raw, options, error)) return std::nullopt;
   return options;
+}
+
+std::string HelpText() {
+  CLI::App app("", "hj5-update");
+  Raw raw;
+  Describe(app, raw);
+  return app.help("", CLI::AppFormatMode::Normal) + "\n";
 }
 
 }  // namespace hj5::cli

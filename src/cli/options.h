@@ -46,7 +46,7 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text,
                                       std::string* error);
 
 // The text of --help.
-const char* HelpText();
+std::string HelpText();
 
 }  // namespace hj5::cli
 

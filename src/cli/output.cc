@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-
-#include "cli/json.h"
+#include <nlohmann/json.hpp>
 
 namespace hj5::cli {
 namespace {
@@ -44,6 +43,35 @@ bool KeptLive(const Event& event) {
   return event.kind == "warning" || event.kind == "information";
 }
 
+// One JSON object a line; a byte that is no part of valid UTF-8 (texts from
+// devices and servers may hold any) becomes U+FFFD.
+void WriteJson(std::ostream& out, const nlohmann::ordered_json& object) {
+  out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+      << "\n"
+      << std::flush;
+}
+
+nlohmann::ordered_json Failures(const UpdateOutcome& outcome) {
+  nlohmann::ordered_json failures = nlohmann::ordered_json::array();
+  for (const Status& failure : outcome.failures)
+    failures.push_back({{"text", failure.text()}, {"cause", failure.cause()}});
+  return failures;
+}
+
+nlohmann::ordered_json SummaryEntry(const DeviceOutcome& outcome) {
+  nlohmann::ordered_json entry = {{"device", outcome.device},
+                                  {"result", outcome.result},
+                                  {"text", outcome.text},
+                                  {"succeeded", outcome.succeeded},
+                                  {"left_in_update", outcome.left_in_update()}};
+  if (outcome.update) {
+    entry["step"] = StepName(outcome.update->reached);
+    entry["answered_after_restart"] = outcome.update->answered_after_restart;
+    entry["failures"] = Failures(*outcome.update);
+  }
+  return entry;
+}
+
 std::string Padded(std::string text, std::size_t width) {
   if (text.size() < width) text.resize(width, ' ');
   return text;
@@ -59,15 +87,15 @@ Output::Output(OutputMode mode, std::ostream& out,
       live_width_(live_width) {}
 
 void Output::EmitJsonLocked(const Event& event, const std::string& time) {
-  out_ << "{\"device\":" << JsonString(event.device)
-       << ",\"time\":" << JsonString(time)
-       << ",\"kind\":" << JsonString(event.kind)
-       << ",\"text\":" << JsonString(event.text)
-       << ",\"cause\":" << JsonString(event.cause);
-  if (event.bytes) out_ << ",\"bytes\":" << *event.bytes;
-  if (event.total) out_ << ",\"total\":" << *event.total;
-  if (event.result) out_ << ",\"result\":" << *event.result;
-  out_ << "}\n" << std::flush;
+  nlohmann::ordered_json object = {{"device", event.device},
+                                   {"time", time},
+                                   {"kind", event.kind},
+                                   {"text", event.text},
+                                   {"cause", event.cause}};
+  if (event.bytes) object["bytes"] = *event.bytes;
+  if (event.total) object["total"] = *event.total;
+  if (event.result) object["result"] = *event.result;
+  WriteJson(out_, object);
 }
 
 void Output::Emit(const Event& event) {
@@ -95,9 +123,7 @@ void Output::Note(const std::string& text) {
   const std::string time = timestamp_();
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::kJson) {
-    out_ << "{\"time\":" << JsonString(time)
-         << ",\"kind\":\"note\",\"text\":" << JsonString(text) << "}\n"
-         << std::flush;
+    WriteJson(out_, {{"time", time}, {"kind", "note"}, {"text", text}});
   } else if (mode_ == OutputMode::kPlain) {
     out_ << time << " " << text << "\n" << std::flush;
   } else {
@@ -145,7 +171,7 @@ void Output::SummaryTableLocked(const std::vector<DeviceOutcome>& outcomes) {
     out_ << Padded(outcome.device, width) << "  " << Padded(outcome.result, 11)
          << "  " << outcome.text << "\n";
     succeeded += outcome.succeeded ? 1 : 0;
-    if (outcome.left_in_update) left += "\n  " + outcome.device;
+    if (outcome.left_in_update()) left += "\n  " + outcome.device;
   }
   out_ << succeeded << " of " << outcomes.size() << " devices succeeded\n";
   if (!left.empty()) {
@@ -159,20 +185,14 @@ void Output::Summary(const std::vector<DeviceOutcome>& outcomes,
                      int exit_status, bool interrupted) {
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::kJson) {
-    out_ << "{\"time\":" << JsonString(timestamp_())
-         << ",\"kind\":\"summary\",\"exit\":" << exit_status
-         << ",\"interrupted\":" << (interrupted ? "true" : "false")
-         << ",\"devices\":[";
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-      const DeviceOutcome& outcome = outcomes[i];
-      out_ << (i ? "," : "") << "{\"device\":" << JsonString(outcome.device)
-           << ",\"result\":" << JsonString(outcome.result)
-           << ",\"text\":" << JsonString(outcome.text)
-           << ",\"succeeded\":" << (outcome.succeeded ? "true" : "false")
-           << ",\"left_in_update\":"
-           << (outcome.left_in_update ? "true" : "false") << "}";
-    }
-    out_ << "]}\n" << std::flush;
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+    for (const DeviceOutcome& outcome : outcomes)
+      devices.push_back(SummaryEntry(outcome));
+    WriteJson(out_, {{"time", timestamp_()},
+                     {"kind", "summary"},
+                     {"exit", exit_status},
+                     {"interrupted", interrupted},
+                     {"devices", devices}});
     return;
   }
   if (mode_ == OutputMode::kLive) {

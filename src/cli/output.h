@@ -3,12 +3,14 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/event.h"
 #include "cli/terminal_form.h"
+#include "update/update_outcome.h"
 
 namespace hj5::cli {
 
@@ -24,7 +26,12 @@ struct DeviceOutcome {
   std::string result;
   std::string text;  // the last status, or the box that refused it
   bool succeeded = false;
-  bool left_in_update = false;
+  // What the runner returned; none when the update never started.
+  std::optional<UpdateOutcome> update;
+
+  bool left_in_update() const {
+    return update && update->may_be_left_in_update;
+  }
 };
 
 // A running device's live line.

@@ -5,16 +5,15 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/update_launch.h"
 #include "cli/cli_os.h"
 #include "cli/device_list.h"
-#include "cli/input_form.h"
-#include "device/cause_log.h"
+#include "launch/launch_checks.h"
+#include "platform/sequential_file.h"
 
 namespace hj5::cli {
 namespace {
 
-Refusal Refused(std::string line) { return Refusal{{std::move(line)}}; }
+PlanRefusal Refused(std::string line) { return PlanRefusal{{std::move(line)}}; }
 
 // The most a file the command line names may hold: a password file (one
 // short line) and a devices file (a building's devices, and then some). A
@@ -24,8 +23,8 @@ constexpr std::size_t kDevicesFileLimit = 16 << 20;
 
 // The file's bytes; a refusal when it cannot be read or holds more than
 // `limit` bytes.
-std::variant<std::string, Refusal> ReadWhole(const std::string& path,
-                                             std::size_t limit) {
+std::variant<std::string, PlanRefusal> ReadWhole(const std::string& path,
+                                                 std::size_t limit) {
   std::ifstream in(path, std::ios::binary);
   std::string text;
   char chunk[65536];
@@ -50,7 +49,7 @@ void WarnIfReadable(const PlanHost& host, const std::string& path) {
 }
 
 // The devices of --devices or --address.
-std::variant<std::vector<DeviceEntry>, Refusal> ReadDevices(
+std::variant<std::vector<DeviceEntry>, PlanRefusal> ReadDevices(
     const Options& options, const PlanHost& host) {
   std::string error;
   if (!options.devices_file) {
@@ -67,8 +66,9 @@ std::variant<std::vector<DeviceEntry>, Refusal> ReadDevices(
     return std::vector<DeviceEntry>{device};
   }
   const std::string& path = *options.devices_file;
-  std::variant<std::string, Refusal> text = ReadWhole(path, kDevicesFileLimit);
-  if (auto* refusal = std::get_if<Refusal>(&text)) return *refusal;
+  std::variant<std::string, PlanRefusal> text =
+      ReadWhole(path, kDevicesFileLimit);
+  if (auto* refusal = std::get_if<PlanRefusal>(&text)) return *refusal;
   WarnIfReadable(host, path);
   std::optional<std::vector<DeviceEntry>> devices =
       ParseDeviceList(std::get<std::string>(text),
@@ -78,13 +78,13 @@ std::variant<std::vector<DeviceEntry>, Refusal> ReadDevices(
 }
 
 // The password of the devices whose line gives none.
-std::variant<std::string, Refusal> FallbackPassword(const Options& options,
-                                                    const PlanHost& host) {
+std::variant<std::string, PlanRefusal> FallbackPassword(const Options& options,
+                                                        const PlanHost& host) {
   if (options.password_file) {
     const std::string& path = *options.password_file;
-    std::variant<std::string, Refusal> read =
+    std::variant<std::string, PlanRefusal> read =
         ReadWhole(path, kPasswordFileLimit);
-    if (auto* refusal = std::get_if<Refusal>(&read)) return *refusal;
+    if (auto* refusal = std::get_if<PlanRefusal>(&read)) return *refusal;
     WarnIfReadable(host, path);
     std::string& text = std::get<std::string>(read);
     if (text.ends_with('\n')) text.pop_back();
@@ -102,9 +102,9 @@ std::variant<std::string, Refusal> FallbackPassword(const Options& options,
 }
 
 // Fills in the fallbacks; the first device without a login ID refuses.
-std::optional<Refusal> ApplyFallbacks(const Options& options,
-                                      const PlanHost& host,
-                                      std::vector<DeviceEntry>& devices) {
+std::optional<PlanRefusal> ApplyFallbacks(const Options& options,
+                                          const PlanHost& host,
+                                          std::vector<DeviceEntry>& devices) {
   std::optional<std::string> password;
   for (DeviceEntry& device : devices) {
     if (!device.login_id) device.login_id = options.login_id;
@@ -114,8 +114,9 @@ std::optional<Refusal> ApplyFallbacks(const Options& options,
     }
     if (device.password) continue;
     if (!password) {
-      std::variant<std::string, Refusal> got = FallbackPassword(options, host);
-      if (auto* refusal = std::get_if<Refusal>(&got)) return *refusal;
+      std::variant<std::string, PlanRefusal> got =
+          FallbackPassword(options, host);
+      if (auto* refusal = std::get_if<PlanRefusal>(&got)) return *refusal;
       password = std::get<std::string>(got);
     }
     device.password = password;
@@ -123,71 +124,80 @@ std::optional<Refusal> ApplyFallbacks(const Options& options,
   return std::nullopt;
 }
 
-// The refusal boxes of the click's checks, with whom they concern.
-Refusal FromBoxes(const std::string& about, const InputForm& form,
-                  const CauseLog& causes) {
-  Refusal refusal;
-  for (const std::string& box : form.boxes()) {
-    std::string line = about + ": " + box;
-    for (const CauseLog::Entry& entry : causes.Entries()) {
-      if (entry.text == box && !entry.cause.empty())
-        line += " (" + entry.cause + ")";
-    }
-    refusal.lines.push_back(line);
+// The boxes of the click's refusal as lines, with whom they concern.
+PlanRefusal Lines(const std::string& about, const Refusal& refusal) {
+  PlanRefusal lines;
+  for (const Status& box : refusal.boxes) {
+    std::string line = about + ": " + box.text();
+    if (!box.cause().empty()) line += " (" + box.cause() + ")";
+    lines.lines.push_back(std::move(line));
   }
-  return refusal;
+  return lines;
 }
 
-std::variant<PlannedDevice, Refusal> CheckDevice(const DeviceEntry& device) {
-  InputForm form;
-  form.Type(FieldId::kAddress, device.host);
-  form.Type(FieldId::kLoginId, device.login_id.value_or(""));
-  form.Type(FieldId::kPassword, device.password.value_or(""));
-  form.Type(FieldId::kHttpPort, std::to_string(device.http_port));
-  form.Type(FieldId::kFtpPort, std::to_string(device.ftp_port));
-  PlannedDevice planned{device.label, {}};
-  if (CheckTypedValues(form, &planned.session)) return planned;
+std::variant<PlannedDevice, PlanRefusal> CheckDevice(
+    const DeviceEntry& device) {
+  TypedValues typed;
+  typed.address = DeviceText(device.host);
+  typed.login_id = DeviceText(device.login_id.value_or(""));
+  typed.password = DeviceText(device.password.value_or(""));
+  typed.ftp_port = device.ftp_port;
+  typed.http_port = device.http_port;
+  std::variant<DeviceSession, Refusal> checked = CheckTypedValues(typed);
+  if (auto* session = std::get_if<DeviceSession>(&checked))
+    return PlannedDevice{device.label, std::move(*session)};
   const std::string about =
       device.line
           ? "line " + std::to_string(device.line) + " (" + device.label + ")"
           : device.label;
-  return FromBoxes(about, form, CauseLog{});
+  return Lines(about, std::get<Refusal>(checked));
 }
 
-std::optional<Refusal> CheckFile(const std::string& path, Plan& plan) {
-  // The name goes to the device as given; the path is read locally.
-  ChosenFile file{LocalPath(path),
-                  std::filesystem::path(path).filename().string()};
-  InputForm form;
-  CauseLog causes;
-  if (!CheckChosenFile(form, causes, file))
-    return FromBoxes(path, form, causes);
+// The bare file name of a UTF-8 path.
+std::string FileNameOf(const std::string& path) {
+  const std::u8string name =
+      std::filesystem::path(std::u8string(path.begin(), path.end()))
+          .filename()
+          .u8string();
+  return std::string(name.begin(), name.end());
+}
+
+std::optional<PlanRefusal> CheckFile(const std::string& path, Plan& plan) {
+  // The path is read here; the name goes to the device.
+  const std::string name = FileNameOf(path);
+  const std::optional<std::string> device_name = DeviceText(name);
+  ChosenFile file{path, device_name.value_or(name), device_name.has_value()};
+  if (const std::optional<Refusal> refused = CheckChosenFile(file))
+    return Lines(path, *refused);
+  std::unique_ptr<SequentialFile> opened;
+  if (OpenSequentialFile(path, &opened).ok()) plan.file_size = opened->Size();
   plan.file = std::move(file);
   return std::nullopt;
 }
 
 }  // namespace
 
-std::variant<Plan, Refusal> Prepare(const Options& options,
-                                    const PlanHost& host) {
+std::variant<Plan, PlanRefusal> Prepare(const Options& options,
+                                        const PlanHost& host) {
   Plan plan;
   plan.check = options.check;
   plan.json = options.json;
   plan.jobs = options.jobs;
-  std::variant<std::vector<DeviceEntry>, Refusal> read =
+  std::variant<std::vector<DeviceEntry>, PlanRefusal> read =
       ReadDevices(options, host);
-  if (auto* refusal = std::get_if<Refusal>(&read)) return *refusal;
+  if (auto* refusal = std::get_if<PlanRefusal>(&read)) return *refusal;
   auto& devices = std::get<std::vector<DeviceEntry>>(read);
   // The click's order: the file, then the typed values.
   if (options.xml_file) {
-    if (std::optional<Refusal> refusal = CheckFile(*options.xml_file, plan))
+    if (std::optional<PlanRefusal> refusal = CheckFile(*options.xml_file, plan))
       return *refusal;
   }
-  if (std::optional<Refusal> refusal = ApplyFallbacks(options, host, devices))
+  if (std::optional<PlanRefusal> refusal =
+          ApplyFallbacks(options, host, devices))
     return *refusal;
   for (const DeviceEntry& device : devices) {
-    std::variant<PlannedDevice, Refusal> checked = CheckDevice(device);
-    if (auto* refusal = std::get_if<Refusal>(&checked)) return *refusal;
+    std::variant<PlannedDevice, PlanRefusal> checked = CheckDevice(device);
+    if (auto* refusal = std::get_if<PlanRefusal>(&checked)) return *refusal;
     plan.devices.push_back(std::get<PlannedDevice>(std::move(checked)));
   }
   return plan;

@@ -9,7 +9,7 @@
 
 #include "cli/options.h"
 #include "device/device_session.h"
-#include "platform/form_ops.h"
+#include "update/update_context.h"
 
 namespace hj5::cli {
 
@@ -25,11 +25,12 @@ struct Plan {
   bool json = false;
   std::size_t jobs = Options::kDefaultJobs;
   std::optional<ChosenFile> file;  // none with --check alone
+  std::uint64_t file_size = 0;
   std::vector<PlannedDevice> devices;
 };
 
 // Why the run is refused: one line each, for standard error.
-struct Refusal {
+struct PlanRefusal {
   std::vector<std::string> lines;
 };
 
@@ -46,10 +47,11 @@ struct PlanHost {
 };
 
 // Reads the devices and the password, and runs the click's checks on the
-// file and on every device's values, with the click's code and texts.
-// Nothing is sent to a device.
-std::variant<Plan, Refusal> Prepare(const Options& options,
-                                    const PlanHost& host);
+// file and on every device's values, with the click's code and texts: each
+// text (UTF-8 from the command line, a file, the environment or the prompt)
+// as the device gets it (DeviceText). Nothing is sent to a device.
+std::variant<Plan, PlanRefusal> Prepare(const Options& options,
+                                        const PlanHost& host);
 
 }  // namespace hj5::cli
 

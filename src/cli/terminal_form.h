@@ -8,8 +8,7 @@
 #include <string>
 
 #include "cli/event.h"
-#include "device/cause_log.h"
-#include "platform/form_ops.h"
+#include "update/form_ops.h"
 
 namespace hj5::cli {
 
@@ -28,7 +27,7 @@ class TerminalForm final : public FormOps {
   // What the upload needs: the handler of message 102 (the runner's
   // SendFirmware), the bytes sent so far and the file's size.
   struct Upload {
-    std::function<int()> send;
+    std::function<Status()> send;
     std::function<std::uint64_t()> bytes_sent;
     std::uint64_t total = 0;
   };
@@ -44,19 +43,15 @@ class TerminalForm final : public FormOps {
   TerminalForm(std::string device, Sink sink);
 
   // Must be called before the update starts.
-  void Attach(CauseLog* causes, Upload upload);
+  void Attach(Upload upload);
 
-  void ShowBox(BoxKind kind, const std::string& text) override;
+  void ShowBox(BoxKind kind, const std::string& text,
+               const std::string& cause) override;
   void SetFieldText(FieldId field, const std::string& text) override;
-  std::string FieldText(FieldId field) override;
-  bool FieldTextFits(FieldId) override { return true; }
-  void SetUpdateEnabled(bool) override {}
+  void SetUpdateEnabled(bool) override {}  // no button to enable
   void StartRestartTimer() override;
   void StopRestartTimer() override;
-  int SendFirmwareMessage() override;
-  std::optional<ChosenFile> ChooseFile(const FileChooserRequest&) override {
-    return std::nullopt;
-  }
+  Status SendFirmwareMessage() override;
   void Interrupt() override;
 
   // Counts the restart counter on to `now` and reports the upload's
@@ -64,37 +59,22 @@ class TerminalForm final : public FormOps {
   void Tick(Clock::time_point now);
 
   View view() const;
-  // The last box was the information "Update completed.".
-  bool completed() const;
-  // FTP was switched on (or may have been) and the device did not come
-  // back from the restart that follows restoring it: it may be left with
-  // FTP on or user9 "UPDATE".
-  bool left_in_update() const;
 
  private:
   void EmitLocked(std::string kind, std::string text, std::string cause = "");
-  std::string CauseOfLocked(const std::string& text);
 
   const std::string device_;
   const Sink sink_;
-  CauseLog* causes_ = nullptr;
   Upload upload_;
 
   mutable std::mutex mutex_;  // guards everything below; held while emitting
   bool interrupted_ = false;
   std::string status_;
-  std::string notice_;
-  std::string last_box_;
-  bool last_box_information_ = false;
-  std::size_t causes_used_ = 0;  // entries of the log already told
   bool timer_running_ = false;
   Clock::time_point timer_start_;
   int ticks_ = 0;
   bool uploading_ = false;
   std::uint64_t bytes_told_ = 0;
-  bool ftp_switched_ = false;  // "Processing(1)" was shown
-  bool restoring_ = false;     // "Processing(7)" was shown
-  bool restored_ = false;      // and the restart after it was waited for
 };
 
 }  // namespace hj5::cli

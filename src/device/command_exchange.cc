@@ -6,7 +6,6 @@
 #include "device/commands.h"
 #include "device/error_table.h"
 #include "device/reply_token.h"
-#include "device/report.h"
 
 namespace hj5 {
 namespace {
@@ -17,36 +16,39 @@ constexpr std::size_t kMaxTokenTail = 12;
 
 }  // namespace
 
-int SendCommand(const UpdateContext& context, std::string_view body,
-                std::string* reply) {
+Status SendCommand(const DeviceLink& link, std::string_view body,
+                   std::string* reply) {
   const std::string request = ComposeRequest(body);
-  const Platform& platform = context.platform;
-  int code = platform.transport.Exchange(context.session.address,
-                                         context.session.http_port, request,
-                                         reply, platform.limit_seconds);
+  const Platform& platform = link.platform;
+  const Status sent =
+      platform.transport.Exchange(link.session.address, link.session.http_port,
+                                  request, reply, platform.limit_seconds);
+  if (!sent.ok()) return sent.Told(CommunicationErrorText(sent.code()));
   // The reply is used as text: it ends at its first NUL byte.
   std::size_t nul = reply->find('\0');
   if (nul != std::string::npos) reply->resize(nul);
-  return code;
+  return sent;
 }
 
 std::string CommunicationErrorText(int transport_code) {
   return "Communication Error(" + HttpErrorText(transport_code) + ")";
 }
 
-int ReplyCode(std::string_view reply) {
+std::optional<int> ReplyCode(std::string_view reply) {
   std::size_t start = reply.find(kToken);
   if (start == std::string_view::npos || start > kLastTokenOffset)
-    return kNoToken;
+    return std::nullopt;
   std::string_view tail = reply.substr(start);
-  if (tail.size() > kMaxTokenTail) return kNoToken;
+  if (tail.size() > kMaxTokenTail) return std::nullopt;
   // As sscanf(tail, "HJ5_Ret(%d)") reads it: the ')' is not needed.
   const std::optional<ReplyToken> token = ParseReplyToken(tail);
-  return token ? token->code : kNoToken;
+  if (!token) return std::nullopt;
+  return token->code;
 }
 
-std::string ReplyFailureText(int reply_code) {
-  switch (reply_code) {
+std::string ReplyFailureText(std::optional<int> reply_code) {
+  if (!reply_code) return "Script Returns Error!!";
+  switch (*reply_code) {
     case -1:
       return "";
     case -2:
@@ -58,13 +60,13 @@ std::string ReplyFailureText(int reply_code) {
     case -5:
       return "Script Error!!(sethjcparam)";
   }
-  return reply_code >= 0 ? "" : "Script Returns Error!!";
+  return *reply_code >= 0 ? "" : "Script Returns Error!!";
 }
 
 std::string ReplyCause(std::string_view reply) {
-  const int code = ReplyCode(reply);
-  std::string cause = code == kNoToken ? "no closing token"
-                                       : "reply code " + std::to_string(code);
+  const std::optional<int> code = ReplyCode(reply);
+  std::string cause =
+      code ? "reply code " + std::to_string(*code) : "no closing token";
   constexpr std::size_t kQuoted = 24;
   const std::string_view end =
       reply.substr(reply.size() > kQuoted ? reply.size() - kQuoted : 0);
@@ -85,25 +87,16 @@ std::string ReplyCause(std::string_view reply) {
   return cause + "\"";
 }
 
-CommandVerdict SendAndJudge(const UpdateContext& context,
-                            std::string_view body) {
+// A failing reply's code is its reply code; one without a usable token has
+// -1, the code of no particular failure.
+Status CommandExchange(const DeviceLink& link, std::string_view body) {
   std::string reply;
-  int code = SendCommand(context, body, &reply);
-  if (code != 0) {
-    return {false, CommunicationErrorText(code),
-            context.platform.transport.LastCause()};
-  }
-  std::string failure = ReplyFailureText(ReplyCode(reply));
-  if (failure.empty()) return {true, "", ""};
-  return {false, std::move(failure), ReplyCause(reply)};
-}
-
-int CommandExchange(const UpdateContext& context, std::string_view body,
-                    int report) {
-  CommandVerdict verdict = SendAndJudge(context, body);
-  if (verdict.accepted) return 0;
-  if (report == 1) ReportError(context, verdict.text, verdict.cause);
-  return -1;
+  if (Status sent = SendCommand(link, body, &reply); !sent.ok()) return sent;
+  const std::optional<int> code = ReplyCode(reply);
+  std::string failure = ReplyFailureText(code);
+  if (failure.empty()) return Status();
+  return Status::Failure(code.value_or(-1), std::move(failure),
+                         ReplyCause(reply));
 }
 
 }  // namespace hj5

@@ -1,14 +1,14 @@
 #include "device/identity_check.h"
 
+#include "device/command_exchange.h"
 #include "device/commands.h"
-#include "device/report.h"
 
 namespace hj5 {
 namespace {
 
 // The identity check judges only the login and read failures itself; every
 // other code goes on to the search for the device code.
-bool IsIdentityFailure(int reply_code) {
+bool IsIdentityFailure(std::optional<int> reply_code) {
   return reply_code == -2 || reply_code == -3 || reply_code == -4;
 }
 
@@ -18,26 +18,21 @@ bool Contains(const std::string& text, const std::string& word) {
 
 }  // namespace
 
-int IdentityCheck(const UpdateContext& context) {
+Status IdentityCheck(const DeviceLink& link) {
   std::string reply;
-  const std::string body = CommandBody(Command::kQueryDevice, context.session);
-  int code = SendCommand(context, body, &reply);
-  if (code != 0) {
-    ReportError(context, CommunicationErrorText(code),
-                context.platform.transport.LastCause());
-    return -1;
-  }
-  const int reply_code = ReplyCode(reply);
+  const std::string body = CommandBody(Command::kQueryDevice, link.session);
+  if (Status sent = SendCommand(link, body, &reply); !sent.ok()) return sent;
+  const std::optional<int> reply_code = ReplyCode(reply);
   if (IsIdentityFailure(reply_code)) {
-    ReportError(context, ReplyFailureText(reply_code), ReplyCause(reply));
-    return -1;
+    return Status::Failure(*reply_code, ReplyFailureText(reply_code),
+                           ReplyCause(reply));
   }
-  if (Contains(reply, context.session.device_code) || Contains(reply, "UPDATE"))
-    return 0;
-  ReportError(context, "Device Code Error.",
-              "neither \"" + context.session.device_code +
-                  "\" nor \"UPDATE\" in the reply; " + ReplyCause(reply));
-  return -1;
+  const std::string& code = link.session.device_code;
+  if (Contains(reply, code) || Contains(reply, "UPDATE")) return Status();
+  return Status::Failure(-1, "Device Code Error.",
+                         "neither \"" + code +
+                             "\" nor \"UPDATE\" in the reply; " +
+                             ReplyCause(reply));
 }
 
 }  // namespace hj5

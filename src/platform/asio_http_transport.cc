@@ -30,8 +30,58 @@ enum class Ending {
   kNoResources,    // the system refused memory or descriptors for the call
 };
 
-// The one place where the end of an exchange becomes the code the caller
-// gets. `held` is the number of reply bytes received.
+// What the maintainer reads about an exchange that failed, kept beside its
+// code.
+struct CauseFacts {
+  std::string_view target;   // the host name, or the endpoint last tried
+  std::string_view failure;  // the system's account of kFailed/kNoResources
+  std::size_t held;          // reply bytes received
+  std::uint16_t limit_seconds;
+};
+
+std::string DeadlineCause(Phase phase, const CauseFacts& facts) {
+  std::string doing;
+  switch (phase) {
+    case Phase::kResolving:
+      doing = "looking up " + std::string(facts.target);
+      break;
+    case Phase::kOpening:
+      doing = "opening a socket for " + std::string(facts.target);
+      break;
+    case Phase::kConnecting:
+      doing = "connecting to " + std::string(facts.target);
+      break;
+    case Phase::kSending:
+      doing = "sending to " + std::string(facts.target);
+      break;
+    case Phase::kReceiving:
+      doing = "receiving (" + std::to_string(facts.held) + " bytes held)";
+      break;
+  }
+  return "deadline of " + std::to_string(facts.limit_seconds) +
+         " s passed while " + doing;
+}
+
+// E.g. "connect 127.0.0.1:8080: Connection refused", "cancelled".
+std::string CauseText(Phase phase, Ending ending, const CauseFacts& facts) {
+  switch (ending) {
+    case Ending::kStopped:
+      return "cancelled";
+    case Ending::kNoResources:
+      return "no resources: " + std::string(facts.failure);
+    case Ending::kFailed:
+      return std::string(facts.failure);
+    case Ending::kPeerClosed:
+      return "peer closed with nothing received";
+    case Ending::kDeadline:
+      return DeadlineCause(phase, facts);
+    case Ending::kReplyComplete:
+      break;
+  }
+  return std::string();
+}
+
+// The code of an exchange's end, by phase and ending:
 //
 //   phase        | ending                         | code
 //   -------------+--------------------------------+-----------------------
@@ -80,56 +130,17 @@ int ResultCode(Phase phase, Ending ending, std::size_t held) {
   return http_code::kReception;
 }
 
-// What the maintainer reads about an exchange that failed, kept beside its
-// code.
-struct CauseFacts {
-  std::string_view target;   // the host name, or the endpoint last tried
-  std::string_view failure;  // the system's account of kFailed/kNoResources
-  std::size_t held;          // reply bytes received
-  std::uint16_t limit_seconds;
-};
-
-std::string DeadlineCause(Phase phase, const CauseFacts& facts) {
-  std::string doing;
-  switch (phase) {
-    case Phase::kResolving:
-      doing = "looking up " + std::string(facts.target);
-      break;
-    case Phase::kOpening:
-      doing = "opening a socket for " + std::string(facts.target);
-      break;
-    case Phase::kConnecting:
-      doing = "connecting to " + std::string(facts.target);
-      break;
-    case Phase::kSending:
-      doing = "sending to " + std::string(facts.target);
-      break;
-    case Phase::kReceiving:
-      doing = "receiving (" + std::to_string(facts.held) + " bytes held)";
-      break;
+// The one place where the end of an exchange becomes what the caller gets:
+// ok, or the code of the table above with its cause. Should even the cause
+// find no memory, the code still tells.
+Status EndStatus(Phase phase, Ending ending, const CauseFacts& facts) noexcept {
+  const int code = ResultCode(phase, ending, facts.held);
+  if (code == http_code::kOk) return Status();
+  try {
+    return Status::Failure(code, CauseText(phase, ending, facts));
+  } catch (const std::exception&) {
+    return Status::Failure(code, std::string());
   }
-  return "deadline of " + std::to_string(facts.limit_seconds) +
-         " s passed while " + doing;
-}
-
-// E.g. "connect 127.0.0.1:8080: Connection refused", "cancelled". Only for
-// an ending whose code is not kOk.
-std::string CauseText(Phase phase, Ending ending, const CauseFacts& facts) {
-  switch (ending) {
-    case Ending::kStopped:
-      return "cancelled";
-    case Ending::kNoResources:
-      return "no resources: " + std::string(facts.failure);
-    case Ending::kFailed:
-      return std::string(facts.failure);
-    case Ending::kPeerClosed:
-      return "peer closed with nothing received";
-    case Ending::kDeadline:
-      return DeadlineCause(phase, facts);
-    case Ending::kReplyComplete:
-      break;
-  }
-  return std::string();
 }
 
 // "127.0.0.1:8080", "[::1]:8080".
@@ -157,9 +168,8 @@ class Call : public std::enable_shared_from_this<Call> {
         buffer_(HttpTransport::kReplyCapacity, '\0') {}
 
   bool done() const { return done_; }
-  int result() const { return result_; }
+  Status TakeStatus() { return std::move(status_); }
   std::string_view held() const { return {buffer_.data(), held_}; }
-  std::string TakeCause() { return std::move(cause_); }
 
   // Arms the deadline and begins with the address. Exchange thread.
   void Start(const std::string& address, std::uint16_t port,
@@ -198,8 +208,7 @@ class Call : public std::enable_shared_from_this<Call> {
   unsigned quiet_generation_ = 0;
   Phase phase_ = Phase::kResolving;
   bool done_ = false;
-  int result_ = http_code::kTimeout;
-  std::string cause_;
+  Status status_;
   std::unique_ptr<PendingLookup> pending_;
 };
 
@@ -223,20 +232,13 @@ void Call::Start(const std::string& address, std::uint16_t port,
 void Call::End(Ending ending, std::string_view failure) {
   if (done_) return;
   done_ = true;
-  result_ = ResultCode(phase_, ending, held_);
   pending_.reset();
   std::error_code ignored;
   deadline_.cancel();
   quiet_timer_.cancel();
   socket_.close(ignored);
-  if (result_ == http_code::kOk) return;
   const std::string_view target = phase_ == Phase::kResolving ? host_ : target_;
-  try {
-    cause_ =
-        CauseText(phase_, ending, {target, failure, held_, limit_seconds_});
-  } catch (const std::exception&) {
-    cause_.clear();  // no memory for the text; the code still tells
-  }
+  status_ = EndStatus(phase_, ending, {target, failure, held_, limit_seconds_});
 }
 
 // The answer may come on any thread: it is posted to the exchange's
@@ -336,10 +338,15 @@ void Call::OnRead(const std::error_code& error, std::size_t count) {
   held_ += count;
   if (error == asio::error::eof) return End(Ending::kPeerClosed);
   if (error) return End(Ending::kFailed, "receive: " + error.message());
-  if (held_ == buffer_.size() || CompleteByContentLength(held())) {
+  const LengthFraming framing = FramingByContentLength(held());
+  if (held_ == buffer_.size() || framing == LengthFraming::kMet) {
     return End(Ending::kReplyComplete);
   }
-  WatchQuiet(options_.reply_closed && options_.reply_closed(held()));
+  // A reply whose Content-Length promises more bytes ends only when they
+  // have come (or by the rules that bound every exchange): a closing token
+  // in its first part is no end.
+  WatchQuiet(framing == LengthFraming::kNone && options_.reply_closed &&
+             options_.reply_closed(held()));
   ReadMore();
 }
 
@@ -362,27 +369,16 @@ void Call::WatchQuiet(bool closed) {
       });
 }
 
-// "no resources: <what>", or "" when even that finds no memory.
-std::string NoResourcesCause(const std::exception& error) noexcept {
-  try {
-    return CauseText(Phase::kOpening, Ending::kNoResources,
-                     {{}, error.what(), 0, 0});
-  } catch (const std::exception&) {
-    return std::string();
-  }
-}
-
 }  // namespace
 
 class AsioHttpTransport::Impl {
  public:
   explicit Impl(AsioHttpTransportOptions options);
 
-  int Exchange(const std::string& address, std::uint16_t port,
-               std::string_view request, std::string* reply,
-               std::uint16_t limit_seconds);
+  Status Exchange(const std::string& address, std::uint16_t port,
+                  std::string_view request, std::string* reply,
+                  std::uint16_t limit_seconds);
   void Cancel();
-  const std::string& last_cause() const { return last_cause_; }
 
  private:
   std::unique_ptr<NameLookup> own_lookup_;
@@ -390,7 +386,6 @@ class AsioHttpTransport::Impl {
   asio::io_context io_;
   std::atomic<bool> stopped_{false};
   std::shared_ptr<Call> current_;  // touched on the exchange thread only
-  std::string last_cause_;
 };
 
 AsioHttpTransport::Impl::Impl(AsioHttpTransportOptions options)
@@ -406,13 +401,12 @@ AsioHttpTransport::Impl::Impl(AsioHttpTransportOptions options)
 // A cancel posted before run_one() starts is still queued and runs first.
 // Asio reports a lack of memory or descriptors for its own objects by an
 // exception; it ends the call here.
-int AsioHttpTransport::Impl::Exchange(const std::string& address,
-                                      std::uint16_t port,
-                                      std::string_view request,
-                                      std::string* reply,
-                                      std::uint16_t limit_seconds) {
+Status AsioHttpTransport::Impl::Exchange(const std::string& address,
+                                         std::uint16_t port,
+                                         std::string_view request,
+                                         std::string* reply,
+                                         std::uint16_t limit_seconds) {
   reply->clear();
-  last_cause_.clear();
   std::shared_ptr<Call> call;
   try {
     io_.restart();
@@ -432,13 +426,12 @@ int AsioHttpTransport::Impl::Exchange(const std::string& address,
   } catch (const std::exception& error) {
     current_.reset();
     if (!call) {
-      last_cause_ = NoResourcesCause(error);
-      return ResultCode(Phase::kOpening, Ending::kNoResources, 0);
+      return EndStatus(Phase::kOpening, Ending::kNoResources,
+                       {{}, error.what(), 0, 0});
     }
     call->End(Ending::kNoResources, error.what());
   }
-  last_cause_ = call->TakeCause();
-  return call->result();
+  return call->TakeStatus();
 }
 
 // The flag stops every later exchange; the posted handler ends the one in
@@ -462,14 +455,13 @@ AsioHttpTransport::AsioHttpTransport(AsioHttpTransportOptions options)
 
 AsioHttpTransport::~AsioHttpTransport() = default;
 
-int AsioHttpTransport::Exchange(const std::string& address, std::uint16_t port,
-                                std::string_view request, std::string* reply,
-                                std::uint16_t limit_seconds) {
+Status AsioHttpTransport::Exchange(const std::string& address,
+                                   std::uint16_t port, std::string_view request,
+                                   std::string* reply,
+                                   std::uint16_t limit_seconds) {
   return impl_->Exchange(address, port, request, reply, limit_seconds);
 }
 
 void AsioHttpTransport::Cancel() { impl_->Cancel(); }
-
-std::string AsioHttpTransport::LastCause() const { return impl_->last_cause(); }
 
 }  // namespace hj5

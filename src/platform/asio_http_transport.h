@@ -38,14 +38,16 @@ struct AsioHttpTransportOptions {
 // A reply ends at the first of:
 //   - the peer closes the connection;
 //   - a complete HTTP response by its Content-Length header has arrived;
-//   - `reply_closed` holds for the bytes held and no further byte arrives
-//     within the quiet period; a further byte restarts the wait;
+//   - the reply has no Content-Length (none in its header, or no complete
+//     header yet), `reply_closed` holds for the bytes held and no further
+//     byte arrives within the quiet period; a further byte restarts the
+//     wait;
 //   - kReplyCapacity bytes are held (the rest is never read);
 //   - the limit for the whole exchange passes (lookup, connect, send and
 //     receive together; not per read).
 //
-// Threading: Exchange() and LastCause() run on the calling thread, one
-// exchange at a time per object; the object starts no thread of its own.
+// Threading: Exchange() runs on the calling thread, one exchange at a time
+// per object; the object starts no thread of its own.
 // An exchange ends at its deadline or on Cancel() even while the lookup is
 // pending: the lookup is then abandoned, and neither the exchange nor the
 // destructor waits for it. Cancel() may be called from any thread while the
@@ -57,23 +59,21 @@ class AsioHttpTransport final : public HttpTransport {
   ~AsioHttpTransport() override;
 
   // See HttpTransport::Exchange. On return `*reply` holds every byte that
-  // arrived, also when the code is not 0. The codes are those of
-  // ResultCode() in the implementation file: -1 empty or unresolvable
-  // address, -2 no socket, -3 no connection, -4 not sent, -5 deadline or
-  // cancelled, -6 reset while receiving, -7 closed with nothing received.
-  int Exchange(const std::string& address, std::uint16_t port,
-               std::string_view request, std::string* reply,
-               std::uint16_t limit_seconds) override;
+  // arrived, also after a failure. The codes are those of ResultCode() in
+  // the implementation file: -1 empty or unresolvable address, -2 no
+  // socket, -3 no connection, -4 not sent, -5 deadline or cancelled, -6
+  // reset while receiving, -7 closed with nothing received. The causes read
+  // "connect 127.0.0.1:8080: Connection refused", "lookup device.example:
+  // Name or service not known", "deadline of 20 s passed while receiving
+  // (37 bytes held)", "cancelled".
+  Status Exchange(const std::string& address, std::uint16_t port,
+                  std::string_view request, std::string* reply,
+                  std::uint16_t limit_seconds) override;
 
   // Ends the exchange in progress with kTimeout and makes every later
   // exchange return kTimeout at once (the stop is never undone). Any thread;
   // never blocks: the cancel is posted to the exchange's own io_context.
   void Cancel() override;
-
-  // See HttpTransport::LastCause: "connect 127.0.0.1:8080: Connection
-  // refused", "lookup device.example: Name or service not known",
-  // "deadline of 20 s passed while receiving (37 bytes held)", "cancelled".
-  std::string LastCause() const override;
 
  private:
   class Impl;

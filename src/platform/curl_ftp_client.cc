@@ -1,19 +1,16 @@
 #include "platform/curl_ftp_client.h"
 
 #include <curl/curl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
 
+#include "platform/sequential_file.h"
 #include "platform/text_checks.h"
 
 namespace hj5 {
@@ -37,37 +34,6 @@ std::string RefusalCause(const FtpUpload& upload) {
   return refused;
 }
 
-std::string ErrnoText(int error) {
-  return std::generic_category().message(error);
-}
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens a regular file for binary reading; null, with the cause, when that
-// is not possible.
-FilePtr OpenLocalFile(const std::string& path, curl_off_t& size,
-                      std::string& cause) {
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    cause = "local file: " + ErrnoText(errno);
-    return nullptr;
-  }
-  struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0) {
-    cause = "local file: " + ErrnoText(errno);
-    return nullptr;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    cause = "local file: not a regular file";
-    return nullptr;
-  }
-  size = static_cast<curl_off_t>(info.st_size);
-  return file;
-}
-
 struct EasyCleanup {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -83,29 +49,32 @@ constexpr std::size_t kKeptReplyBytes = 1024;
 // The bytes of the reply line the cause shows.
 constexpr std::size_t kShownReplyBytes = 160;
 
+}  // namespace
+
 // What the callbacks of one transfer share with Send(). It must outlive the
 // easy handle: libcurl holds pointers to it until curl_easy_cleanup().
-struct Transfer {
-  std::FILE* file = nullptr;
+struct CurlFtpClient::Transfer {
+  SequentialFile* file = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
   std::atomic<std::uint64_t>* sent = nullptr;  // libcurl's upload count
   FtpPhase phase = FtpPhase::kSetup;
-  int read_error = 0;                // errno of a failed read of the file
+  Status read;                       // a failed read of the file
   char error[CURL_ERROR_SIZE] = {};  // libcurl's message for its result
   std::string last_reply;            // the server's last reply line, cut
   bool last_reply_cut = false;       // longer than kKeptReplyBytes
 };
 
+namespace {
+
+using Transfer = CurlFtpClient::Transfer;
+
 // libcurl asks for file data only once the server accepted STOR.
 size_t ReadFile(char* buffer, size_t size, size_t count, void* data) {
   auto* transfer = static_cast<Transfer*>(data);
   transfer->phase = FtpPhase::kTransfer;
-  size_t got = std::fread(buffer, 1, size * count, transfer->file);
-  if (got == 0 && std::ferror(transfer->file)) {
-    transfer->read_error = errno;
-    return CURL_READFUNC_ABORT;
-  }
-  return got;
+  std::size_t got = 0;
+  transfer->read = transfer->file->Read(buffer, size * count, &got);
+  return transfer->read.ok() ? got : CURL_READFUNC_ABORT;
 }
 
 // libcurl passes every line the server sends on the control connection;
@@ -250,7 +219,7 @@ CURLcode Configure(CURL* easy, CURLU* url, const FtpUpload& upload,
   options.Set(CURLOPT_FTP_USE_EPSV, 1L);
   // Data to the control connection's address, not PASV's: NAT, lying server.
   options.Set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
-  // The size fstat gave: a file that shrinks meanwhile fails the upload.
+  // The size at the open: a file that shrinks meanwhile fails the upload.
   options.Set(CURLOPT_INFILESIZE_LARGE, size);
   // The file data, read as libcurl sends it; the first read marks kTransfer.
   options.Set(CURLOPT_READFUNCTION, &ReadFile);
@@ -272,9 +241,9 @@ CURLcode Configure(CURL* easy, CURLU* url, const FtpUpload& upload,
   options.Set(CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_limit);
   // How long the speed may stay below LOW_SPEED_LIMIT.
   options.Set(CURLOPT_LOW_SPEED_TIME, WholeSeconds(limits.low_speed_time));
-  // libcurl's own message for its result, for LastCause().
+  // libcurl's own message for its result, for the failure's cause.
   options.Set(CURLOPT_ERRORBUFFER, transfer.error);
-  // Every line the server sends on the control connection, for LastCause().
+  // Every line the server sends on the control connection, for the cause.
   options.Set(CURLOPT_HEADERFUNCTION, &KeepReply);
   // Where KeepReply keeps the last reply.
   options.Set(CURLOPT_HEADERDATA, static_cast<void*>(&transfer));
@@ -387,61 +356,68 @@ CurlFtpClient::CurlFtpClient(CurlFtpLimits limits) : limits_(limits) {
 
 void CurlFtpClient::Cancel() { cancelled_.store(true); }
 
-int CurlFtpClient::Send(const FtpUpload& upload) {
-  std::string cause;
-  const int code = Attempt(upload, cause);
-  if (code == ftp_code::kOk) {
-    last_cause_.clear();
-  } else {
-    last_cause_ = cause.empty() ? "code " + std::to_string(code) : cause;
-  }
-  return code;
-}
-
-int CurlFtpClient::Attempt(const FtpUpload& upload, std::string& cause) {
+Status CurlFtpClient::Send(const FtpUpload& upload) {
   bytes_sent_.store(0);
   if (cancelled_.load()) {
-    cause = "cancelled";
-    return ftp_code::kSendFile;
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
   }
   if (CURLcode init = GlobalInitResult(); init != CURLE_OK) {
-    cause = CurlCause(init, "");
-    return ftp_code::kMemoryReserve;
+    return Status::Failure(ftp_code::kMemoryReserve, CurlCause(init, ""));
   }
-  cause = RefusalCause(upload);
-  if (!cause.empty()) return ftp_code::kArgument;
-  curl_off_t size = 0;
-  FilePtr file = OpenLocalFile(upload.local_path, size, cause);
-  if (!file) return ftp_code::kArgument;
-  return Upload(upload, file.get(), size, cause);
+  if (std::string refused = RefusalCause(upload); !refused.empty()) {
+    return Status::Failure(ftp_code::kArgument, std::move(refused));
+  }
+  std::unique_ptr<SequentialFile> file;
+  if (Status open = OpenSequentialFile(upload.local_path, &file); !open.ok()) {
+    return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
+  }
+  return Upload(upload, *file);
 }
 
-int CurlFtpClient::Upload(const FtpUpload& upload, std::FILE* file,
-                          std::int64_t size, std::string& cause) {
+// libcurl's end of a transfer as the client's failure: the code of
+// FtpResultCode and its cause.
+Status CurlFtpClient::Ended(int curl_code, long reply, const Transfer& transfer,
+                            const FtpUpload& upload) const {
+  const auto result = static_cast<CURLcode>(curl_code);
+  const int code = FtpResultCode(result, reply, transfer.phase);
+  if (code == ftp_code::kOk) return Status();
+  if (result == CURLE_ABORTED_BY_CALLBACK && !transfer.read.ok()) {
+    return Status::Failure(code, "local file: " + transfer.read.cause());
+  }
+  if (result == CURLE_ABORTED_BY_CALLBACK && cancelled_.load()) {
+    return Status::Failure(code, "cancelled");
+  }
+  return Status::Failure(code,
+                         CurlCause(result, transfer.error, upload.password) +
+                             ReplyCause(transfer, reply, upload.password));
+}
+
+Status CurlFtpClient::Upload(const FtpUpload& upload, SequentialFile& file) {
   // Before the easy handle, which points into it until its cleanup.
   Transfer transfer;
-  transfer.file = file;
+  transfer.file = &file;
   transfer.cancelled = &cancelled_;
   transfer.sent = &bytes_sent_;
   EasyPtr easy(curl_easy_init());
   UrlPtr url(curl_url());
   if (!easy || !url) {
-    cause = CurlCause(CURLE_OUT_OF_MEMORY, "");
-    return ftp_code::kMemoryReserve;
+    return Status::Failure(ftp_code::kMemoryReserve,
+                           CurlCause(CURLE_OUT_OF_MEMORY, ""));
   }
+  std::string cause;
   if (int server = SetServer(url.get(), upload, cause);
       server != ftp_code::kOk) {
-    return server;
+    return Status::Failure(server, std::move(cause));
   }
   if (int path = SetPath(easy.get(), url.get(), upload.remote_path, cause);
       path != ftp_code::kOk) {
-    return path;
+    return Status::Failure(path, std::move(cause));
   }
+  const auto size = static_cast<curl_off_t>(file.Size());
   CURLcode set =
       Configure(easy.get(), url.get(), upload, size, transfer, limits_);
   if (set != CURLE_OK) {
-    cause = CurlCause(set, "");
-    return SetupFailure(set);
+    return Status::Failure(SetupFailure(set), CurlCause(set, ""));
   }
   CURLcode result = curl_easy_perform(easy.get());
   long reply = 0;
@@ -449,17 +425,7 @@ int CurlFtpClient::Upload(const FtpUpload& upload, std::FILE* file,
       CURLE_OK) {
     reply = 0;
   }
-  const int code = FtpResultCode(result, reply, transfer.phase);
-  if (code == ftp_code::kOk) return code;
-  if (result == CURLE_ABORTED_BY_CALLBACK && transfer.read_error != 0) {
-    cause = "local file: " + ErrnoText(transfer.read_error);
-  } else if (result == CURLE_ABORTED_BY_CALLBACK && cancelled_.load()) {
-    cause = "cancelled";
-  } else {
-    cause = CurlCause(result, transfer.error, upload.password) +
-            ReplyCause(transfer, reply, upload.password);
-  }
-  return code;
+  return Ended(result, reply, transfer, upload);
 }
 
 }  // namespace hj5

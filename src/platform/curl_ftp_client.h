@@ -4,10 +4,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "platform/ftp_client.h"
+#include "platform/sequential_file.h"
 
 namespace hj5 {
 
@@ -38,43 +38,44 @@ class CurlFtpClient final : public FtpClient {
   explicit CurlFtpClient(CurlFtpLimits limits = {});
 
   // Stores upload.local_path under upload.remote_path on upload.host:port.
-  // Returns 0 when the server confirmed the store with 226 or 250, else:
+  // Ok when the server confirmed the store with 226 or 250, else a failure
+  // whose code is
   //   -1  refused before any traffic: empty host, port 0, a byte below 0x20
   //       or 0x7F in user or password, a byte below 0x20 in the remote path,
   //       an empty remote path or one ending in "/", a local file that
   //       cannot be opened for reading or is not a regular file;
-  //   -2 .. -6  as FtpResultCode below.
-  // Blocks the calling thread; the limits bound it.
-  int Send(const FtpUpload& upload) override;
-
-  // Makes the upload in progress return -3 within about a second, and every
-  // later Send() return -3 at once. Never blocks; callable from any thread.
-  void Cancel() override;
-
-  // As FtpClient says, e.g.
+  //   -2 .. -6  as FtpResultCode below;
+  // and whose cause reads e.g.
   //   curl 67: Access denied: 530; last reply "530 Login incorrect."
-  //   local file: No such file or directory
+  //   local file: open: No such file or directory
   //   user contains a control byte
   //   cancelled
   // The server's text is cut to one line of at most 160 bytes, its control
   // bytes shown as '?', the password shown as "***" wherever it appears.
-  std::string LastCause() const override { return last_cause_; }
+  // Blocks the calling thread; the limits bound it.
+  Status Send(const FtpUpload& upload) override;
+
+  // Makes the upload in progress fail with -3 within about a second, and
+  // every later Send() fail so at once. Never blocks; any thread.
+  void Cancel() override;
 
   // What libcurl counted as uploaded in the upload in progress or the last.
   std::uint64_t BytesSent() const override { return bytes_sent_.load(); }
 
- private:
-  // Send() without the bookkeeping: sets `cause` whenever it fails.
-  int Attempt(const FtpUpload& upload, std::string& cause);
+  struct Transfer;
 
+ private:
   // One transfer of the open file over a fresh easy handle.
-  int Upload(const FtpUpload& upload, std::FILE* file, std::int64_t size,
-             std::string& cause);
+  Status Upload(const FtpUpload& upload, SequentialFile& file);
+
+  // libcurl's end of a transfer (`result` a CURLcode, `reply` the server's
+  // last reply code) as the upload's failure, or ok.
+  Status Ended(int result, long reply, const Transfer& transfer,
+               const FtpUpload& upload) const;
 
   const CurlFtpLimits limits_;
   std::atomic<bool> cancelled_{false};
   std::atomic<std::uint64_t> bytes_sent_{0};
-  std::string last_cause_;  // on Send()'s thread only
 };
 
 // How far an upload came before it ended.

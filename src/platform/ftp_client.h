@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/status.h"
+
 namespace hj5 {
 
 // Result codes of an upload. 0 is success; the rest name the row of the FTP
@@ -42,20 +44,16 @@ class FtpClient {
   FtpClient& operator=(const FtpClient&) = delete;
   virtual ~FtpClient() = default;
 
-  // Stores the file. Returns 0 when the server confirmed the store, else a
-  // negative code of ftp_code.
-  virtual int Send(const FtpUpload& upload) = 0;
+  // Stores the file. Ok when the server confirmed the store; else a failure
+  // whose code is a negative code of ftp_code and whose cause says why in
+  // one short line for a maintainer's log (what the library said, the
+  // server's last reply, the system's error text), never holding the
+  // password.
+  virtual Status Send(const FtpUpload& upload) = 0;
 
   // Aborts the upload in progress, if any (it returns kSendFile), and makes
   // every later upload return kSendFile at once. Never blocks.
   virtual void Cancel() = 0;
-
-  // Why the last Send() failed, in one short line for a maintainer's log
-  // (what libcurl said, the server's last reply, the system's error text);
-  // never shown to the operator and never holding the password. Empty after
-  // a Send() that returned 0, and before the first one. Called on the thread
-  // that called Send(), after it returned.
-  virtual std::string LastCause() const = 0;
 
   // The bytes of the file the server has been sent so far in the upload in
   // progress (or the last one); 0 before the first. Any thread; a client

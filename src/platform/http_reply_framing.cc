@@ -46,18 +46,22 @@ long long ContentLengthOf(std::string_view line) {
 
 }  // namespace
 
-bool CompleteByContentLength(std::string_view held) {
+LengthFraming FramingByContentLength(std::string_view held) {
   const std::size_t end = held.find(kHeaderEnd);
-  if (end == std::string_view::npos) return false;
+  if (end == std::string_view::npos) return LengthFraming::kNone;
   const std::size_t body = held.size() - (end + kHeaderEnd.size());
   std::string_view headers = held.substr(0, end + 2);  // keeps the last CRLF
   while (!headers.empty()) {
     const std::size_t eol = headers.find("\r\n");
     const long long length = ContentLengthOf(headers.substr(0, eol));
-    if (length >= 0) return static_cast<unsigned long long>(length) <= body;
+    if (length >= 0) {
+      return static_cast<unsigned long long>(length) <= body
+                 ? LengthFraming::kMet
+                 : LengthFraming::kShort;
+    }
     headers.remove_prefix(eol + 2);
   }
-  return false;
+  return LengthFraming::kNone;
 }
 
 }  // namespace hj5

@@ -5,12 +5,17 @@
 
 namespace hj5 {
 
-// Whether `held` starts with a complete HTTP response by its Content-Length:
-// the header block ends with an empty line, one header line is
-// "Content-Length: <digits>" (name in any case, blanks around the colon) and
-// at least that many bytes follow the empty line. False without such a
-// header. Pure; any thread.
-bool CompleteByContentLength(std::string_view held);
+// What the Content-Length of the HTTP response that `held` starts with says
+// of its end: the header block ends with an empty line and one header line
+// is "Content-Length: <digits>" (name in any case, blanks around the colon).
+enum class LengthFraming {
+  kNone,   // no complete header block yet, or no Content-Length in it
+  kShort,  // fewer bytes than it names follow the empty line
+  kMet,    // at least as many bytes as it names follow the empty line
+};
+
+// Pure; any thread.
+LengthFraming FramingByContentLength(std::string_view held);
 
 }  // namespace hj5
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace hj5 {
 
 // Result codes of an exchange. 0 is success; the rest name the row of the
@@ -40,20 +42,17 @@ class HttpTransport {
   // Connects to `address` (IPv4 or IPv6 literal, or a host name) at `port`,
   // sends `request` byte for byte and reads the reply into `*reply` (cleared
   // first; at most kReplyCapacity bytes). `limit_seconds` bounds the whole
-  // exchange. Returns 0 when a reply was received, else a negative code of
-  // http_code. A reply may hold NUL bytes; the caller decides what they mean.
-  virtual int Exchange(const std::string& address, std::uint16_t port,
-                       std::string_view request, std::string* reply,
-                       std::uint16_t limit_seconds) = 0;
+  // exchange. Ok when a reply was received; else a failure whose code is a
+  // negative code of http_code and whose cause tells a maintainer the phase
+  // and the system's error text. A reply may hold NUL bytes; the caller
+  // decides what they mean.
+  virtual Status Exchange(const std::string& address, std::uint16_t port,
+                          std::string_view request, std::string* reply,
+                          std::uint16_t limit_seconds) = 0;
 
   // Cancels the exchange in progress, if any, and makes every later exchange
   // return kTimeout at once. Any thread; never blocks.
   virtual void Cancel() = 0;
-
-  // A short cause of the last exchange's failure for a maintainer (the phase
-  // and the system's error text), never shown to the operator; empty after
-  // a success. The thread that called Exchange(), after it returned.
-  virtual std::string LastCause() const = 0;
 };
 
 }  // namespace hj5

@@ -6,10 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/status.h"
+
 namespace hj5 {
 
-// A local file read from its start to its end, as the XML check reads the
-// chosen file. The file is closed when the object goes.
+// A local file read from its start to its end: the XML check reads the
+// chosen file so, and the FTP clients send it so. The file is closed when
+// the object goes.
 //
 // Threading: one thread at a time.
 class SequentialFile {
@@ -19,20 +22,22 @@ class SequentialFile {
   SequentialFile& operator=(const SequentialFile&) = delete;
   virtual ~SequentialFile() = default;
 
-  // Reads up to `size` bytes into `buffer`. Returns how many were read, 0 at
-  // the end of the file, or -1 with `*cause` set ("read: <the system's
-  // text>").
-  virtual std::int64_t Read(char* buffer, std::size_t size,
-                            std::string* cause) = 0;
+  // Reads up to `size` bytes into `buffer` and sets `*got` to how many were
+  // read, 0 at the end of the file. A failure's cause is "read: <the
+  // system's text>".
+  virtual Status Read(char* buffer, std::size_t size, std::size_t* got) = 0;
+
+  // The file's size in bytes when it was opened.
+  virtual std::uint64_t Size() const = 0;
 };
 
 // Opens the regular file at `path` (UTF-8; on Windows converted to UTF-16,
-// so any folder's name opens) for reading. Returns null, with `*cause` set
-// ("open: <the system's text>", "not a regular file", ...), when it cannot
-// be opened or is no regular file; a FIFO or a device never blocks the
-// open. Any thread.
-std::unique_ptr<SequentialFile> OpenSequentialFile(const std::string& path,
-                                                   std::string* cause);
+// so any folder's name opens) for reading into `*file`. A failure (code -1)
+// says why in its cause ("open: <the system's text>", "not a regular file",
+// ...) and leaves `*file` null; a FIFO or a device never blocks the open.
+// Any thread.
+Status OpenSequentialFile(const std::string& path,
+                          std::unique_ptr<SequentialFile>* file);
 
 }  // namespace hj5
 

@@ -9,8 +9,8 @@
 namespace hj5 {
 namespace {
 
-// "<step>: <the system's text for the last error>".
-std::string SystemText(const char* step) {
+// "<step>: <the system's text for the last error>" as a failure.
+Status SystemFailure(const char* step) {
   const DWORD error = GetLastError();
   char text[256] = {};
   const DWORD length =
@@ -22,7 +22,7 @@ std::string SystemText(const char* step) {
           message.back() == ' ' || message.back() == '.'))
     message.pop_back();
   if (message.empty()) message = "error " + std::to_string(error);
-  return std::string(step) + ": " + message;
+  return Status::Failure(-1, std::string(step) + ": " + message);
 }
 
 // `utf8` as UTF-16; false when it is no valid UTF-8.
@@ -40,48 +40,51 @@ bool Widen(const std::string& utf8, std::wstring* wide) {
 
 class WindowsFile final : public SequentialFile {
  public:
-  explicit WindowsFile(HANDLE handle) : handle_(handle) {}
+  WindowsFile(HANDLE handle, std::uint64_t size)
+      : handle_(handle), size_(size) {}
   ~WindowsFile() override { CloseHandle(handle_); }
 
-  std::int64_t Read(char* buffer, std::size_t size,
-                    std::string* cause) override {
-    DWORD got = 0;
+  Status Read(char* buffer, std::size_t size, std::size_t* got) override {
+    DWORD read = 0;
     const DWORD want =
         size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-    if (!ReadFile(handle_, buffer, want, &got, nullptr)) {
-      *cause = SystemText("read");
-      return -1;
+    *got = 0;
+    if (!ReadFile(handle_, buffer, want, &read, nullptr)) {
+      return SystemFailure("read");
     }
-    return got;
+    *got = read;
+    return Status();
   }
+
+  std::uint64_t Size() const override { return size_; }
 
  private:
   const HANDLE handle_;
+  const std::uint64_t size_;
 };
 
 }  // namespace
 
-std::unique_ptr<SequentialFile> OpenSequentialFile(const std::string& path,
-                                                   std::string* cause) {
+Status OpenSequentialFile(const std::string& path,
+                          std::unique_ptr<SequentialFile>* file) {
+  file->reset();
   std::wstring wide;
   if (!Widen(path, &wide)) {
-    *cause = "open: the path is no UTF-8";
-    return nullptr;
+    return Status::Failure(-1, "open: the path is no UTF-8");
   }
   // No sharing: the open fails while another program holds the file open.
   const HANDLE handle =
       CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    *cause = SystemText("open");
-    return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) return SystemFailure("open");
+  LARGE_INTEGER size{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+    CloseHandle(handle);
+    return Status::Failure(-1, "not a regular file");
   }
-  auto file = std::make_unique<WindowsFile>(handle);
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    *cause = "not a regular file";
-    return nullptr;
-  }
-  return file;
+  *file = std::make_unique<WindowsFile>(
+      handle, static_cast<std::uint64_t>(size.QuadPart));
+  return Status();
 }
 
 }  // namespace hj5

@@ -125,11 +125,6 @@ WinInetFtpClient::WinInetFtpClient(WinInetFtpLimits limits) : limits_(limits) {}
 
 WinInetFtpClient::~WinInetFtpClient() = default;
 
-int WinInetFtpClient::Fail(int code, std::string cause) {
-  cause_ = std::move(cause);
-  return code;
-}
-
 void WinInetFtpClient::Cancel() {
   cancelled_.store(true);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -142,36 +137,40 @@ void WinInetFtpClient::Cancel() {
   }
 }
 
-int WinInetFtpClient::Failed(const FtpUpload& upload, WinInetStage stage) {
+Status WinInetFtpClient::Failed(const FtpUpload& upload, WinInetStage stage) {
   const DWORD error = GetLastError();
-  if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
+  if (cancelled_.load()) {
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
+  }
   std::string reply;
   const int reply_code = LastReply(upload.password, &reply);
   std::string cause = std::string(StageName(stage)) + ": WinINet error " +
                       std::to_string(error);
   if (!reply.empty()) cause += "; last reply \"" + reply + "\"";
-  return Fail(WinInetResultCode(error, reply_code, stage), std::move(cause));
+  return Status::Failure(WinInetResultCode(error, reply_code, stage),
+                         std::move(cause));
 }
 
-int WinInetFtpClient::Send(const FtpUpload& upload) {
-  cause_.clear();
+Status WinInetFtpClient::Send(const FtpUpload& upload) {
   bytes_sent_.store(0);
-  if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
-  if (std::string refused = RefusedUploadArgument(upload); !refused.empty()) {
-    return Fail(ftp_code::kArgument, std::move(refused));
+  if (cancelled_.load()) {
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
   }
-  std::string why;
-  std::unique_ptr<SequentialFile> file =
-      OpenSequentialFile(upload.local_path, &why);
-  if (!file) return Fail(ftp_code::kArgument, "local file: " + why);
+  if (std::string refused = RefusedUploadArgument(upload); !refused.empty()) {
+    return Status::Failure(ftp_code::kArgument, std::move(refused));
+  }
+  std::unique_ptr<SequentialFile> file;
+  if (Status open = OpenSequentialFile(upload.local_path, &file); !open.ok()) {
+    return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
+  }
   Handle connection = Connect(upload);
   if (!connection) return Failed(upload, WinInetStage::kConnect);
-  const int code = Transfer(upload, connection.get(), *file);
+  Status sent = Transfer(upload, connection.get(), *file);
   connection.reset();
   std::lock_guard<std::mutex> lock(mutex_);
   if (session_) InternetCloseHandle(static_cast<HINTERNET>(session_));
   session_ = nullptr;
-  return code;
+  return sent;
 }
 
 // Opens the root handle and logs in: the connection, or null with the
@@ -206,19 +205,23 @@ WinInetFtpClient::Handle WinInetFtpClient::Connect(const FtpUpload& upload) {
 }
 
 // STOR of the remote path, the file in chunks, then the server's reply.
-int WinInetFtpClient::Transfer(const FtpUpload& upload, void* connection,
-                               SequentialFile& file) {
+Status WinInetFtpClient::Transfer(const FtpUpload& upload, void* connection,
+                                  SequentialFile& file) {
   // Binary (TYPE I), and no CWD: the remote path goes to STOR as given.
   Handle remote(FtpOpenFileA(
       static_cast<HINTERNET>(connection), upload.remote_path.c_str(),
       GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
   if (!remote) return Failed(upload, WinInetStage::kOpenFile);
   std::vector<char> chunk(limits_.chunk_bytes);
-  std::string why;
   for (;;) {
-    if (cancelled_.load()) return Fail(ftp_code::kSendFile, "cancelled");
-    const std::int64_t got = file.Read(chunk.data(), chunk.size(), &why);
-    if (got < 0) return Fail(ftp_code::kSendFile, "local file: " + why);
+    if (cancelled_.load()) {
+      return Status::Failure(ftp_code::kSendFile, "cancelled");
+    }
+    std::size_t got = 0;
+    if (Status read = file.Read(chunk.data(), chunk.size(), &got); !read.ok()) {
+      return Status::Failure(ftp_code::kSendFile,
+                             "local file: " + read.cause());
+    }
     if (got == 0) break;
     DWORD written = 0;
     if (!InternetWriteFile(static_cast<HINTERNET>(remote.get()), chunk.data(),
@@ -232,7 +235,7 @@ int WinInetFtpClient::Transfer(const FtpUpload& upload, void* connection,
   if (!InternetCloseHandle(static_cast<HINTERNET>(remote.release()))) {
     return Failed(upload, WinInetStage::kFinish);
   }
-  return ftp_code::kOk;
+  return Status();
 }
 
 }  // namespace hj5

@@ -37,29 +37,27 @@ enum class WinInetStage {
 // WinINet's ANSI calls unchanged; the local path is UTF-8 and is opened as
 // UTF-16.
 //
-// Threading: Send() and LastCause() on one thread; Cancel() and
-// bytes_sent() from any thread.
+// Threading: Send() on one thread; Cancel() and BytesSent() from any
+// thread.
 class WinInetFtpClient final : public FtpClient {
  public:
   explicit WinInetFtpClient(WinInetFtpLimits limits = {});
   ~WinInetFtpClient() override;
 
-  // Returns 0 when the server confirmed the store, else -1 (refused before
-  // any traffic: empty host, port 0, a control byte in user, password or
-  // remote path, a local file that cannot be read), or -2 .. -6 as
-  // WinInetResultCode says.
-  int Send(const FtpUpload& upload) override;
+  // Ok when the server confirmed the store, else a failure whose code is -1
+  // (refused before any traffic: empty host, port 0, a control byte in
+  // user, password or remote path, a local file that cannot be read), or
+  // -2 .. -6 as WinInetResultCode says, and whose cause names the stage,
+  // WinINet's error and the server's last reply.
+  Status Send(const FtpUpload& upload) override;
 
   // Makes the upload in progress end with -3 (between two chunks, or by
   // closing WinINet's handles, which ends a blocked connect), and every
   // later Send() return -3 at once. Never blocks.
   void Cancel() override;
 
-  std::string LastCause() const override { return cause_; }
-
   // The bytes of the file sent so far in the last upload.
-  std::uint64_t bytes_sent() const { return bytes_sent_.load(); }
-  std::uint64_t BytesSent() const override { return bytes_sent(); }
+  std::uint64_t BytesSent() const override { return bytes_sent_.load(); }
 
  private:
   struct HandleCloser {
@@ -68,10 +66,10 @@ class WinInetFtpClient final : public FtpClient {
   using Handle = std::unique_ptr<void, HandleCloser>;
 
   Handle Connect(const FtpUpload& upload);
-  int Transfer(const FtpUpload& upload, void* connection, SequentialFile& file);
-  // The cause of a failed WinINet call in `stage`, and its code.
-  int Failed(const FtpUpload& upload, WinInetStage stage);
-  int Fail(int code, std::string cause);
+  Status Transfer(const FtpUpload& upload, void* connection,
+                  SequentialFile& file);
+  // A failed WinINet call in `stage`: its code and cause.
+  Status Failed(const FtpUpload& upload, WinInetStage stage);
 
   const WinInetFtpLimits limits_;
   std::atomic<bool> cancelled_{false};
@@ -79,7 +77,6 @@ class WinInetFtpClient final : public FtpClient {
   std::mutex mutex_;
   void* session_ = nullptr;  // guarded by mutex_: the upload's root handle
   bool connecting_ = false;  // guarded by mutex_
-  std::string cause_;
 };
 
 // WinINet's error → the client's code; one place for the whole table, see

@@ -8,7 +8,7 @@ std::string RemotePath(const std::string& chosen_name) {
   return kRemoteDirectory + chosen_name;
 }
 
-int FirmwareSend(const UpdateContext& context) {
+Status FirmwareSend(const UpdateContext& context) {
   const DeviceSession& session = context.session;
   FtpUpload upload;
   upload.host = session.address;
@@ -17,13 +17,12 @@ int FirmwareSend(const UpdateContext& context) {
   upload.port = session.ftp_port;
   upload.local_path = context.chosen.path;
   upload.remote_path = RemotePath(context.chosen.name);
-  FtpClient& ftp = context.platform.ftp;
-  int code = ftp.Send(upload);
-  if (code == ftp_code::kOk) return 0;
-  const std::string text = "Firm Sending Error(" + FtpErrorText(code) + ")";
-  context.causes.Add(text, ftp.LastCause());
-  context.form.ShowBox(BoxKind::kWarning, text);
-  return -1;
+  const Status sent = context.platform.ftp.Send(upload);
+  if (sent.ok()) return sent;
+  const Status told =
+      sent.Told("Firm Sending Error(" + FtpErrorText(sent.code()) + ")");
+  context.form.ShowBox(BoxKind::kWarning, told.text(), told.cause());
+  return told;
 }
 
 }  // namespace hj5

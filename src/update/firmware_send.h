@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "device/update_context.h"
+#include "platform/status.h"
+#include "update/update_context.h"
 
 namespace hj5 {
 
@@ -14,11 +15,10 @@ inline constexpr const char* kRemoteDirectory = "C:\\www\\";
 std::string RemotePath(const std::string& chosen_name);
 
 // The form's handler of message 102: uploads the chosen file to the device.
-// On failure it shows one warning box, "Firm Sending Error(<message>)", and
-// keeps the FTP client's cause in the context's log; it writes neither line
-// and leaves control 1009 alone. Returns 0 when the file was stored, -1
-// otherwise. UI thread in the forms.
-int FirmwareSend(const UpdateContext& context);
+// On failure it shows one warning box, "Firm Sending Error(<message>)", with
+// the FTP client's cause, and returns that failure; it writes neither line
+// and leaves control 1009 alone. UI thread in the forms.
+Status FirmwareSend(const UpdateContext& context);
 
 }  // namespace hj5
 

@@ -2,11 +2,12 @@
 
 #include "device/command_exchange.h"
 #include "device/commands.h"
-#include "device/report.h"
 
 namespace hj5 {
 
-RebootOutcome RebootWait(const UpdateContext& context) {
+RebootOutcome RebootWait(UpdateRun& run, UpdateStep step) {
+  run.Reached(step);
+  const UpdateContext& context = run.context();
   FormOps& form = context.form;
   Clock& clock = context.platform.clock;
   const std::string probe = CommandBody(Command::kProbe, context.session);
@@ -14,16 +15,18 @@ RebootOutcome RebootWait(const UpdateContext& context) {
   clock.SleepMs(kFirstProbeDelayMs);
   const std::int64_t start = clock.NowSeconds();
   for (int poll = 1;; ++poll) {
-    const CommandVerdict verdict = SendAndJudge(context, probe);
-    if (verdict.accepted) {
+    const Status answer = CommandExchange(context.device(), probe);
+    if (answer.ok()) {
       form.StopRestartTimer();
+      run.RestartAnswered();
       return RebootOutcome::kAnswered;
     }
     if (clock.NowSeconds() - start > kRebootLimitSeconds) {
       form.StopRestartTimer();
-      ReportError(context, "Reboot Time out.",
-                  std::to_string(poll) + " probes unanswered; the last: " +
-                      verdict.text + ", " + verdict.cause);
+      run.ReportError(Status::Failure(
+          -1, "Reboot Time out.",
+          std::to_string(poll) + " probes unanswered; the last: " +
+              answer.text() + ", " + answer.cause()));
       return RebootOutcome::kTimedOut;
     }
     if (poll == kMaxProbes) break;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "device/update_context.h"
+#include "update/update_run.h"
 
 namespace hj5 {
 
@@ -18,11 +18,11 @@ inline constexpr std::uint32_t kProbeIntervalMs = 1000;
 inline constexpr int kMaxProbes = 60;
 inline constexpr std::int64_t kRebootLimitSeconds = 60;
 
-// Waits for a restarting device: starts the restart counter, waits 5 s, then
-// probes silently once a second, at most 60 times. The time limit is tested
-// only after an unanswered probe. Stops the counter at every end. Worker
-// thread.
-RebootOutcome RebootWait(const UpdateContext& context);
+// Waits for a restarting device (the run's `step`): starts the restart
+// counter, waits 5 s, then probes silently once a second, at most 60 times.
+// The time limit is tested only after an unanswered probe. Stops the
+// counter at every end. Worker thread.
+RebootOutcome RebootWait(UpdateRun& run, UpdateStep step);
 
 }  // namespace hj5
 

@@ -41,6 +41,7 @@ bool UpdateRunner::Start(const DeviceSession& session,
     std::lock_guard lock(mutex_);
     state_ = State::kRunning;
     ended_ = false;
+    outcome_.reset();
   }
   try {
     worker_ = std::thread(&UpdateRunner::Work, this);
@@ -54,9 +55,11 @@ bool UpdateRunner::Start(const DeviceSession& session,
 }
 
 void UpdateRunner::Work() {
-  procedure_(context_);
+  UpdateOutcome outcome = procedure_(context_);
   {
     std::lock_guard lock(mutex_);
+    outcome.stopped = state_ == State::kStopping;
+    outcome_ = std::move(outcome);
     if (state_ == State::kRunning) state_ = State::kIdle;
     ended_ = true;
   }
@@ -64,7 +67,12 @@ void UpdateRunner::Work() {
   ended_changed_.notify_all();
 }
 
-int UpdateRunner::SendFirmware() { return FirmwareSend(context_); }
+Status UpdateRunner::SendFirmware() { return FirmwareSend(context_); }
+
+std::optional<UpdateOutcome> UpdateRunner::outcome() const {
+  std::lock_guard lock(mutex_);
+  return outcome_;
+}
 
 void UpdateRunner::Stop(const Waiter& wait) {
   {

@@ -5,19 +5,21 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
-#include "device/cause_log.h"
 #include "device/device_session.h"
-#include "device/update_context.h"
-#include "platform/form_ops.h"
 #include "platform/platform.h"
+#include "platform/status.h"
+#include "update/form_ops.h"
+#include "update/update_context.h"
+#include "update/update_outcome.h"
 
 namespace hj5 {
 
 // The one owner of an update's life, shared by every front end. It holds the
-// values of the update (session and chosen file), the causes of its
-// failures and the worker thread, and it has one state:
+// values of the update (session and chosen file), the worker thread and the
+// outcome of the last update, and it has one state:
 //
 //   idle --Start--> running --the procedure returns--> idle
 //   idle or running --Stop--> stopping (final: a stopped runner and its
@@ -29,7 +31,7 @@ namespace hj5 {
 // the destructor stops and joins too.
 //
 // Threading: Start(), Stop(), the destructor and session() on the front
-// end's thread (the UI thread in the forms); state() and causes() on any
+// end's thread (the UI thread in the forms); state() and outcome() on any
 // thread; SendFirmware() on the thread that serves message 102, while an
 // update runs.
 class UpdateRunner {
@@ -37,7 +39,7 @@ class UpdateRunner {
   enum class State { kIdle, kRunning, kStopping };
 
   // What the worker runs; the product runs UpdateSequence.
-  using Procedure = std::function<int(const UpdateContext&)>;
+  using Procedure = std::function<UpdateOutcome(const UpdateContext&)>;
 
   // How a front end waits for a stopping worker: serving its own events
   // (the worker may be waiting for the UI thread) until `ended` returns true
@@ -63,7 +65,7 @@ class UpdateRunner {
   bool Start(const DeviceSession& session, const ChosenFile& chosen);
 
   // The upload of the running update (the handler of message 102).
-  int SendFirmware();
+  Status SendFirmware();
 
   // Stops for good: interrupts every wait, waits with `wait` (a plain wait
   // when empty) for at most kStopWait, and joins the worker once it has
@@ -74,8 +76,10 @@ class UpdateRunner {
   // The values of the last update started.
   const DeviceSession& session() const { return session_; }
 
-  // The causes of the failures told since the front end last cleared them.
-  CauseLog& causes() { return causes_; }
+  // How the last update ended, once its worker has ended (stopped set when
+  // Stop() came before its end); nullopt before the first and while one
+  // runs.
+  std::optional<UpdateOutcome> outcome() const;
 
  private:
   void Work();
@@ -86,14 +90,14 @@ class UpdateRunner {
   const Procedure procedure_;
   DeviceSession session_;  // written only while no worker runs
   ChosenFile chosen_;      // written only while no worker runs
-  CauseLog causes_;
-  const UpdateContext context_{form_, platform_, session_, chosen_, causes_};
+  const UpdateContext context_{form_, platform_, session_, chosen_};
 
   mutable std::mutex mutex_;
   std::condition_variable ended_changed_;
   State state_ = State::kIdle;  // guarded by mutex_
   bool ended_ = true;           // guarded by mutex_: the worker's last act
-  std::thread worker_;          // the front end's thread only
+  std::optional<UpdateOutcome> outcome_;  // guarded by mutex_
+  std::thread worker_;                    // the front end's thread only
 };
 
 }  // namespace hj5

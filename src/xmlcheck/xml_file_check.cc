@@ -13,6 +13,8 @@
 namespace hj5 {
 namespace {
 
+enum class XmlCheckResult { kAccepted, kRefused };
+
 constexpr std::string_view kDeclaration = "<?xml";
 constexpr char kCtrlZ = '\x1a';
 constexpr std::size_t kBufferBytes = 128 * 1024;
@@ -105,43 +107,33 @@ XmlCheckResult DeclarationScanner::Result() {
                                  : XmlCheckResult::kRefused;
 }
 
+Status Judged(XmlCheckResult result) {
+  if (result == XmlCheckResult::kAccepted) return Status();
+  return Status::Failure(xml_code::kNotXml,
+                         "the first non-blank line is no \"<?xml\"");
+}
+
 }  // namespace
 
-XmlCheckResult CheckXmlText(std::string_view bytes) {
+Status CheckXmlText(std::string_view bytes) {
   DeclarationScanner scanner;
   scanner.Feed(bytes);
-  return scanner.Result();
+  return Judged(scanner.Result());
 }
 
-XmlCheckResult CheckXmlFile(const std::string& path, std::string* cause) {
-  std::string why;
-  const std::unique_ptr<SequentialFile> file = OpenSequentialFile(path, &why);
-  XmlCheckResult result = XmlCheckResult::kUnreadable;
-  if (file) {
+Status CheckXmlFile(const std::string& path) {
+  std::unique_ptr<SequentialFile> file;
+  Status read = OpenSequentialFile(path, &file);
+  if (read.ok()) {
     std::vector<char> buffer(kBufferBytes);
     DeclarationScanner scanner;
-    std::int64_t n = 0;
-    while ((n = file->Read(buffer.data(), buffer.size(), &why)) > 0 &&
-           scanner.Feed({buffer.data(), static_cast<std::size_t>(n)})) {
+    std::size_t got = 0;
+    while ((read = file->Read(buffer.data(), buffer.size(), &got)).ok() &&
+           got > 0 && scanner.Feed({buffer.data(), got})) {
     }
-    if (n >= 0) result = scanner.Result();
+    if (read.ok()) return Judged(scanner.Result());
   }
-  if (cause) *cause = result == XmlCheckResult::kUnreadable ? why : "";
-  return result;
-}
-
-int XmlFileCheck(FormOps& form, const std::string& path, std::string* cause) {
-  switch (CheckXmlFile(path, cause)) {
-    case XmlCheckResult::kAccepted:
-      return 0;
-    case XmlCheckResult::kUnreadable:
-      form.ShowBox(BoxKind::kWarning, "File Open Failure.");
-      return -1;
-    case XmlCheckResult::kRefused:
-      if (cause) *cause = "the first non-blank line is no \"<?xml\"";
-      break;
-  }
-  return -1;
+  return Status::Failure(xml_code::kUnreadable, kFileOpenFailure, read.cause());
 }
 
 }  // namespace hj5

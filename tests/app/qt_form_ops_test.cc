@@ -36,27 +36,19 @@ using testing::ElementsAre;
 // The UI side: records which thread ran each operation.
 class RecordingOps final : public FormOps {
  public:
-  void ShowBox(BoxKind, const std::string& text) override {
-    Record("box " + text);
+  void ShowBox(BoxKind, const std::string& text,
+               const std::string& cause) override {
+    Record("box " + text + (cause.empty() ? "" : " (" + cause + ")"));
   }
   void SetFieldText(FieldId, const std::string& text) override {
     Record("set " + text);
   }
-  std::string FieldText(FieldId) override {
-    Record("read");
-    return "typed";
-  }
-  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool) override { Record("enable"); }
   void StartRestartTimer() override { Record("timer on"); }
   void StopRestartTimer() override { Record("timer off"); }
-  int SendFirmwareMessage() override {
+  Status SendFirmwareMessage() override {
     Record("102");
-    return 0;
-  }
-  std::optional<ChosenFile> ChooseFile(const FileChooserRequest&) override {
-    Record("choose");
-    return ChosenFile{"/tmp/a.xml", "a.xml"};
+    return Status();
   }
   void Interrupt() override { Record("interrupt"); }
 
@@ -99,22 +91,19 @@ TEST(QtFormOpsTest, WorkerCallsRunOnTheUiThreadAndReturnTheirResults) {
   QObject ui_object;
   RecordingOps ui;
   QtFormOps ops(ui_object, ui);
-  std::string read;
-  int sent = -1;
+  bool sent = false;
   RunOnWorker([&] {
     ops.SetFieldText(FieldId::kStatus, "Processing(0)");
-    read = ops.FieldText(FieldId::kAddress);
     ops.SetUpdateEnabled(true);
     ops.StartRestartTimer();
     ops.StopRestartTimer();
-    sent = ops.SendFirmwareMessage();
-    ops.ShowBox(BoxKind::kWarning, "Update Failure.");
+    sent = ops.SendFirmwareMessage().ok();
+    ops.ShowBox(BoxKind::kWarning, "Update Failure.", "why");
   });
-  EXPECT_EQ(read, "typed");
-  EXPECT_EQ(sent, 0);
+  EXPECT_TRUE(sent);
   EXPECT_THAT(ui.calls(),
-              ElementsAre("set Processing(0)", "read", "enable", "timer on",
-                          "timer off", "102", "box Update Failure."));
+              ElementsAre("set Processing(0)", "enable", "timer on",
+                          "timer off", "102", "box Update Failure. (why)"));
   EXPECT_TRUE(ui.all_on(QThread::currentThread()));
 }
 
@@ -124,20 +113,8 @@ TEST(QtFormOpsTest, UiThreadCallsRunDirectlyWithoutAnEventLoop) {
   QtFormOps ops(ui_object, ui);
   // No event is served here: a posted call would never run.
   ops.SetFieldText(FieldId::kNotice, "");
-  EXPECT_EQ(ops.FieldText(FieldId::kLoginId), "typed");
-  EXPECT_EQ(ops.SendFirmwareMessage(), 0);
-  EXPECT_TRUE(ops.ChooseFile({}).has_value());
-  EXPECT_THAT(ui.calls(), ElementsAre("set ", "read", "102", "choose"));
-}
-
-TEST(QtFormOpsTest, UiThreadOnlyOperationsRefuseOtherThreads) {
-  QObject ui_object;
-  RecordingOps ui;
-  QtFormOps ops(ui_object, ui);
-  bool chose = true;
-  RunOnWorker([&] { chose = ops.ChooseFile({}).has_value(); });
-  EXPECT_FALSE(chose);
-  EXPECT_TRUE(ui.calls().empty());
+  EXPECT_TRUE(ops.SendFirmwareMessage().ok());
+  EXPECT_THAT(ui.calls(), ElementsAre("set ", "102"));
 }
 
 TEST(QtFormOpsTest, ClosingReleasesAWorkerTheUiThreadNeverServed) {
@@ -146,17 +123,18 @@ TEST(QtFormOpsTest, ClosingReleasesAWorkerTheUiThreadNeverServed) {
   QtFormOps ops(ui_object, ui);
   // The UI thread serves no event while the worker waits: only the close can
   // release it.
-  auto sent =
-      std::async(std::launch::async, [&] { return ops.SendFirmwareMessage(); });
-  auto read = std::async(std::launch::async,
-                         [&] { return ops.FieldText(FieldId::kAddress); });
+  auto sent = std::async(std::launch::async,
+                         [&] { return ops.SendFirmwareMessage().ok(); });
+  auto shown = std::async(std::launch::async, [&] {
+    ops.ShowBox(BoxKind::kWarning, "Update Failure.", "");
+    return true;
+  });
   EXPECT_EQ(sent.wait_for(std::chrono::milliseconds(200)),
             std::future_status::timeout);
   ops.Interrupt();
   ASSERT_EQ(sent.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(sent.get(), -1);  // never "stored"
-  EXPECT_EQ(read.get(), "");
+  ASSERT_EQ(shown.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_FALSE(sent.get());  // never "stored"
   // The posted calls, served later, do nothing; the form's own waits were
   // interrupted on the UI thread.
   QCoreApplication::processEvents();
@@ -170,14 +148,12 @@ TEST(QtFormOpsTest, OnceClosingEveryCallFailsAtOnceOnAnyThread) {
   ops.Interrupt();
   EXPECT_TRUE(ops.closing());
   auto all_calls = [&] {
-    ops.ShowBox(BoxKind::kWarning, "x");
+    ops.ShowBox(BoxKind::kWarning, "x", "");
     ops.SetFieldText(FieldId::kStatus, "x");
     ops.SetUpdateEnabled(true);
     ops.StartRestartTimer();
     ops.StopRestartTimer();
-    EXPECT_EQ(ops.FieldText(FieldId::kAddress), "");
-    EXPECT_EQ(ops.SendFirmwareMessage(), -1);
-    EXPECT_FALSE(ops.ChooseFile({}).has_value());
+    EXPECT_FALSE(ops.SendFirmwareMessage().ok());
   };
   all_calls();
   std::thread worker(all_calls);  // no event loop needed: nothing waits
@@ -211,14 +187,13 @@ TEST_F(FormOpsOnFormTest, AWorkerBoxReturnsOnlyAfterTheOperatorDismissedIt) {
     });
     return false;
   };
-  std::string status_after;
   RunOnWorker([&] {
     form_.form_ops().SetFieldText(FieldId::kStatus, "Processing(1)");
-    status_after = form_.form_ops().FieldText(FieldId::kStatus);
-    form_.form_ops().ShowBox(BoxKind::kWarning, "Update Failure.");
+    form_.form_ops().ShowBox(BoxKind::kWarning, "Update Failure.", "");
     note("worker returned");
   });
-  EXPECT_EQ(status_after, "Processing(1)");
+  EXPECT_EQ(form_.findChild<QLineEdit*>("control1003")->text(),
+            "Processing(1)");
   EXPECT_THAT(events,
               ElementsAre("box shown", "box dismissed", "worker returned"));
 }
@@ -226,15 +201,12 @@ TEST_F(FormOpsOnFormTest, AWorkerBoxReturnsOnlyAfterTheOperatorDismissedIt) {
 TEST_F(FormOpsOnFormTest, ClosingTheFormFailsEveryLaterCall) {
   form_.show();
   form_.done(QDialog::Rejected);
-  std::string read = "x";
-  int sent = 0;
+  bool sent = true;
   RunOnWorker([&] {
     form_.form_ops().SetFieldText(FieldId::kStatus, "after close");
-    read = form_.form_ops().FieldText(FieldId::kAddress);
-    sent = form_.form_ops().SendFirmwareMessage();
+    sent = form_.form_ops().SendFirmwareMessage().ok();
   });
-  EXPECT_EQ(read, "");
-  EXPECT_EQ(sent, -1);
+  EXPECT_FALSE(sent);
   EXPECT_EQ(form_.findChild<QLineEdit*>("control1003")->text(), "");
   EXPECT_TRUE(clock_.interrupted());
   EXPECT_TRUE(transport_.cancelled());

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "app/modal_answerer.h"
-#include "app/product_platform.h"
 #include "app/update_form.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "launch/product_platform.h"
 #include "support/emulator_process.h"
 
 namespace hj5 {

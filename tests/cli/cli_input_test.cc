@@ -47,10 +47,10 @@ class CliInputTest : public ::testing::Test {
     std::string error;
     const std::optional<Options> options = ParseOptions(Args(args), &error);
     if (!options) return error;
-    std::variant<Plan, cli::Refusal> prepared = Prepare(*options, host_);
+    std::variant<Plan, PlanRefusal> prepared = Prepare(*options, host_);
     if (std::holds_alternative<Plan>(prepared)) return "";
     std::string all;
-    for (const std::string& line : std::get<cli::Refusal>(prepared).lines)
+    for (const std::string& line : std::get<PlanRefusal>(prepared).lines)
       all += line + "\n";
     return all;
   }
@@ -59,7 +59,7 @@ class CliInputTest : public ::testing::Test {
     std::string error;
     const std::optional<Options> options = ParseOptions(Args(args), &error);
     EXPECT_TRUE(options) << error;
-    std::variant<Plan, cli::Refusal> prepared = Prepare(*options, host_);
+    std::variant<Plan, PlanRefusal> prepared = Prepare(*options, host_);
     EXPECT_TRUE(std::holds_alternative<Plan>(prepared));
     return std::get<Plan>(prepared);
   }
@@ -96,9 +96,10 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
       {{"--address", "10.0.0.1", "--password", "x", "@good.xml"},
        "--password: a password on the command line can be read by other"},
       {{"--address", "10.0.0.1", "--colour", "@good.xml"},
-       "unknown option: --colour"},
-      {{"@good.xml", "--address"}, "--address: a value is missing"},
-      {{"--jobs", "0", "--address", "h", "@good.xml"}, "--jobs: not a number"},
+       "argument was not expected: --colour"},
+      {{"@good.xml", "--address"}, "--address: 1 required HOST[:PORT] missing"},
+      {{"--jobs", "0", "--address", "h", "@good.xml"},
+       "--jobs: Value 0 not in range 1 to 1024"},
       {{"--ftp-port", "70000", "--address", "h", "@good.xml"},
        "--ftp-port: not a port (1-65535): 70000"},
       {{"--devices", "@twice.csv", "--address", "h", "@good.xml"},

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "device/commands.h"
-#include "support/fake_form.h"
 #include "support/fake_ftp_client.h"
 #include "support/fake_transport.h"
 
@@ -12,8 +11,6 @@ namespace hj5 {
 namespace {
 
 using test::FakeReply;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 TEST(ReplyCodeTest, ReadsTheTokenThatClosesTheReply) {
   EXPECT_EQ(ReplyCode("HJ5_Ret(0)"), 0);
@@ -23,30 +20,30 @@ TEST(ReplyCodeTest, ReadsTheTokenThatClosesTheReply) {
 }
 
 TEST(ReplyCodeTest, ATokenFollowedByTooMuchIsNoToken) {
-  EXPECT_EQ(ReplyCode("HJ5_Ret(-2)\r\n"), kNoToken);  // 13 characters
-  EXPECT_EQ(ReplyCode("HJ5_Ret(-1)\r\n"), kNoToken);
-  EXPECT_EQ(ReplyCode("HJ5_Ret(0) and more"), kNoToken);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(-2)\r\n"), std::nullopt);  // 13 characters
+  EXPECT_EQ(ReplyCode("HJ5_Ret(-1)\r\n"), std::nullopt);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(0) and more"), std::nullopt);
 }
 
 TEST(ReplyCodeTest, TheTokenMustStartWithinTheFirst1001Characters) {
   EXPECT_EQ(ReplyCode(std::string(1000, 'x') + "HJ5_Ret(0)"), 0);
-  EXPECT_EQ(ReplyCode(std::string(1001, 'x') + "HJ5_Ret(0)"), kNoToken);
+  EXPECT_EQ(ReplyCode(std::string(1001, 'x') + "HJ5_Ret(0)"), std::nullopt);
 }
 
 TEST(ReplyCodeTest, OnlyTheFirstTokenCounts) {
   // The first token is followed by the second: too long a tail.
-  EXPECT_EQ(ReplyCode("HJ5_Ret(0)HJ5_Ret(0)"), kNoToken);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(0)HJ5_Ret(0)"), std::nullopt);
 }
 
 TEST(ReplyCodeTest, ATokenWithoutANumberIsNoToken) {
-  EXPECT_EQ(ReplyCode(""), kNoToken);
-  EXPECT_EQ(ReplyCode("no token here"), kNoToken);
-  EXPECT_EQ(ReplyCode("HJ5_Ret"), kNoToken);
-  EXPECT_EQ(ReplyCode("HJ5_Ret()"), kNoToken);
-  EXPECT_EQ(ReplyCode("HJ5_Ret(-)"), kNoToken);
-  EXPECT_EQ(ReplyCode("HJ5_Ret(x)"), kNoToken);
-  EXPECT_EQ(ReplyCode("HJ5_Ret 0"), kNoToken);
-  EXPECT_EQ(ReplyCode("hj5_ret(0)"), kNoToken);
+  EXPECT_EQ(ReplyCode(""), std::nullopt);
+  EXPECT_EQ(ReplyCode("no token here"), std::nullopt);
+  EXPECT_EQ(ReplyCode("HJ5_Ret"), std::nullopt);
+  EXPECT_EQ(ReplyCode("HJ5_Ret()"), std::nullopt);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(-)"), std::nullopt);
+  EXPECT_EQ(ReplyCode("HJ5_Ret(x)"), std::nullopt);
+  EXPECT_EQ(ReplyCode("HJ5_Ret 0"), std::nullopt);
+  EXPECT_EQ(ReplyCode("hj5_ret(0)"), std::nullopt);
 }
 
 // The number is read as sscanf(tail, "HJ5_Ret(%d)") reads it: white space
@@ -62,48 +59,27 @@ class CommandExchangeTest : public ::testing::Test {
  protected:
   CommandExchangeTest() { session_.address = "127.0.0.1"; }
 
-  int Exchange(FakeReply reply, int report = 1) {
+  Status Exchange(FakeReply reply) {
     transport_.Always("ModeOne", reply);
-    return CommandExchange(Context(), CommandBody(Command::kModeOne, session_),
-                           report);
-  }
-
-  // What the operator saw, without the recorded sends.
-  std::vector<std::string> Seen() {
-    std::vector<std::string> seen;
-    for (const std::string& line : transcript_.Lines())
-      if (!line.starts_with("send ")) seen.push_back(line);
-    return seen;
-  }
-
-  std::vector<std::string> Report(const std::string& text) {
-    return {"box warning \"" + text + "\"", "button 1009 enabled",
-            "status \"" + text + "\"", "notice \"\""};
-  }
-
-  UpdateContext Context() {
-    return UpdateContext{form_, platform_, session_, chosen_, causes_};
+    return CommandExchange({platform_, session_},
+                           CommandBody(Command::kModeOne, session_));
   }
 
   test::Transcript transcript_;
   test::FakeClock clock_;
-  test::FakeForm form_{transcript_};
   test::FakeTransport transport_{transcript_, clock_};
   test::FakeFtpClient ftp_{transcript_};
   Platform platform_{transport_, ftp_, clock_, 20};
   DeviceSession session_;
-  ChosenFile chosen_;
-  CauseLog causes_;
 };
 
-TEST_F(CommandExchangeTest, SuccessCodesPassSilently) {
+TEST_F(CommandExchangeTest, SuccessCodesPass) {
   for (const char* reply : {"HJ5_Ret(0)", "HJ5_Ret(7)", "ok\r\nHJ5_Ret(-1)"}) {
-    EXPECT_EQ(Exchange({0, reply}), 0) << reply;
+    EXPECT_TRUE(Exchange({0, reply}).ok()) << reply;
   }
-  EXPECT_THAT(Seen(), IsEmpty());
 }
 
-TEST_F(CommandExchangeTest, EachFailingCodeIsReportedWithItsText) {
+TEST_F(CommandExchangeTest, EachFailingCodeHasItsTextAndCause) {
   const std::pair<const char*, const char*> cases[] = {
       {"HJ5_Ret(-2)", "Login ID Error!!"},
       {"HJ5_Ret(-3)", "Login Password Error!!"},
@@ -115,39 +91,36 @@ TEST_F(CommandExchangeTest, EachFailingCodeIsReportedWithItsText) {
       {"HJ5_Ret(-1)\r\n", "Script Returns Error!!"},
   };
   for (const auto& [reply, text] : cases) {
-    transcript_.Clear();
-    EXPECT_EQ(Exchange({0, reply}), -1) << reply;
-    EXPECT_EQ(Seen(), Report(text)) << reply;
+    const Status status = Exchange({0, reply});
+    EXPECT_FALSE(status.ok()) << reply;
+    EXPECT_EQ(status.text(), text) << reply;
   }
+  EXPECT_EQ(Exchange({0, "HJ5_Ret(-3)"}).cause(),
+            "reply code -3; reply ends \"HJ5_Ret(-3)\"");
+  EXPECT_EQ(Exchange({0, "x\r\nHJ5_Ret(-1)\r\n"}).cause(),
+            "no closing token; reply ends \"x\\r\\nHJ5_Ret(-1)\\r\\n\"");
 }
 
 TEST_F(CommandExchangeTest, TransportFailuresNameTheClientsError) {
-  EXPECT_EQ(Exchange({http_code::kConnection, ""}), -1);
-  EXPECT_EQ(Seen(), Report("Communication Error(Connection Error)"));
-  transcript_.Clear();
-  EXPECT_EQ(Exchange({-9, ""}), -1);
-  EXPECT_EQ(Seen(), Report("Communication Error(Return Value Unknown)"));
-}
-
-TEST_F(CommandExchangeTest, OnlyReportOneMakesFailuresVisible) {
-  EXPECT_EQ(Exchange({0, "HJ5_Ret(-2)"}, 0), -1);
-  EXPECT_EQ(Exchange({http_code::kTimeout, ""}, 0), -1);
-  EXPECT_EQ(Exchange({0, "HJ5_Ret(-2)"}, 2), -1);
-  EXPECT_EQ(Exchange({0, "HJ5_Ret(-2)"}, -1), -1);
-  EXPECT_THAT(Seen(), IsEmpty());
+  const Status refused =
+      Exchange({http_code::kConnection, "", 0, "connect: refused"});
+  EXPECT_EQ(refused.text(), "Communication Error(Connection Error)");
+  EXPECT_EQ(refused.cause(), "connect: refused");
+  EXPECT_EQ(Exchange({-9, ""}).text(),
+            "Communication Error(Return Value Unknown)");
 }
 
 TEST_F(CommandExchangeTest, TheReplyEndsAtItsFirstNulByte) {
   // What follows a NUL is not part of the reply text.
-  EXPECT_EQ(Exchange({0, std::string("HJ5_Ret(0)\0junk", 15)}), 0);
-  EXPECT_EQ(Exchange({0, std::string("HJ5_Ret(-2)\0", 12)}), -1);
-  EXPECT_EQ(Exchange({0, std::string("x\0HJ5_Ret(0)", 12)}), -1);
+  EXPECT_TRUE(Exchange({0, std::string("HJ5_Ret(0)\0junk", 15)}).ok());
+  EXPECT_FALSE(Exchange({0, std::string("HJ5_Ret(-2)\0", 12)}).ok());
+  EXPECT_FALSE(Exchange({0, std::string("x\0HJ5_Ret(0)", 12)}).ok());
 }
 
 TEST_F(CommandExchangeTest, TheRequestGoesToTheSessionsAddressAndPort) {
   session_.address = "::1";
   session_.http_port = 8080;
-  Exchange({0, "HJ5_Ret(0)"});
+  EXPECT_TRUE(Exchange({0, "HJ5_Ret(0)"}).ok());
   EXPECT_EQ(transport_.last_address, "::1");
   EXPECT_EQ(transport_.last_port, 8080);
   EXPECT_EQ(transport_.last_limit, 20);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/fake_form.h"
 #include "support/fake_ftp_client.h"
 #include "support/fake_transport.h"
 
@@ -19,26 +18,23 @@ class IdentityCheckTest : public ::testing::Test {
     session_.password = "pw";
   }
 
-  int Check(FakeReply reply) {
+  Status Check(FakeReply reply) {
     transport_.Always("QueryDevice", reply);
-    return IdentityCheck(
-        UpdateContext{form_, platform_, session_, chosen_, causes_});
+    return IdentityCheck({platform_, session_});
   }
 
-  std::vector<std::string> Refused(const std::string& text) {
-    return {"send QueryDevice at 0.000", "box warning \"" + text + "\"",
-            "button 1009 enabled", "status \"" + text + "\"", "notice \"\""};
+  // The text a check refused with, or "accepted".
+  std::string Verdict(FakeReply reply) {
+    const Status status = Check(reply);
+    return status.ok() ? "accepted" : status.text();
   }
 
   test::Transcript transcript_;
   test::FakeClock clock_;
-  test::FakeForm form_{transcript_};
   test::FakeTransport transport_{transcript_, clock_};
   test::FakeFtpClient ftp_{transcript_};
   Platform platform_{transport_, ftp_, clock_, 20};
   DeviceSession session_;
-  ChosenFile chosen_;
-  CauseLog causes_;
 };
 
 TEST_F(IdentityCheckTest, AcceptsTheDeviceCodeOrAnUnfinishedUpdate) {
@@ -54,20 +50,23 @@ TEST_F(IdentityCheckTest, AcceptsTheDeviceCodeOrAnUnfinishedUpdate) {
   };
   for (const std::string& reply : accepted) {
     transcript_.Clear();
-    EXPECT_EQ(Check({0, reply}), 0) << reply;
+    EXPECT_EQ(Verdict({0, reply}), "accepted") << reply;
     EXPECT_EQ(transcript_.Lines(),
               std::vector<std::string>{"send QueryDevice at 0.000"});
   }
 }
 
 TEST_F(IdentityCheckTest, TheSearchIsCaseSensitive) {
-  EXPECT_EQ(Check({0, "user9=hj5m update\r\nHJ5_Ret(0)"}), -1);
-  EXPECT_EQ(transcript_.Lines(), Refused("Device Code Error."));
+  EXPECT_EQ(Verdict({0, "user9=hj5m update\r\nHJ5_Ret(0)"}),
+            "Device Code Error.");
 }
 
 TEST_F(IdentityCheckTest, AnotherDeviceIsRefused) {
-  EXPECT_EQ(Check({0, "model=HJ-4\r\nuser9=HJ4X\r\nHJ5_Ret(0)"}), -1);
-  EXPECT_EQ(transcript_.Lines(), Refused("Device Code Error."));
+  const Status refused = Check({0, "model=HJ-4\r\nuser9=HJ4X\r\nHJ5_Ret(0)"});
+  EXPECT_EQ(refused.text(), "Device Code Error.");
+  EXPECT_EQ(refused.cause(),
+            "neither \"HJ5M\" nor \"UPDATE\" in the reply; reply code 0; "
+            "reply ends \"\\r\\nuser9=HJ4X\\r\\nHJ5_Ret(0)\"");
 }
 
 TEST_F(IdentityCheckTest, LoginAndScriptFailuresComeFirst) {
@@ -77,26 +76,23 @@ TEST_F(IdentityCheckTest, LoginAndScriptFailuresComeFirst) {
       {"user9=HJ5M\r\nHJ5_Ret(-4)", "Script Error!!(gethjcparam)"},
   };
   for (const auto& [reply, text] : cases) {
-    transcript_.Clear();
-    EXPECT_EQ(Check({0, reply}), -1);
-    EXPECT_EQ(transcript_.Lines(), Refused(text));
+    EXPECT_EQ(Verdict({0, reply}), text);
   }
 }
 
 TEST_F(IdentityCheckTest, ATransportFailureIsACommunicationError) {
-  EXPECT_EQ(Check({http_code::kTimeout, ""}), -1);
-  EXPECT_EQ(transcript_.Lines(),
-            Refused("Communication Error(Communication Time-out)"));
+  EXPECT_EQ(Verdict({http_code::kTimeout, ""}),
+            "Communication Error(Communication Time-out)");
 }
 
 TEST_F(IdentityCheckTest, TheDeviceCodeComesFromTheSession) {
   session_.device_code = "ZZ99";
-  EXPECT_EQ(Check({0, "user9=ZZ99\r\nHJ5_Ret(0)"}), 0);
-  EXPECT_EQ(Check({0, "user9=HJ5M\r\nHJ5_Ret(0)"}), -1);
+  EXPECT_EQ(Verdict({0, "user9=ZZ99\r\nHJ5_Ret(0)"}), "accepted");
+  EXPECT_EQ(Verdict({0, "user9=HJ5M\r\nHJ5_Ret(0)"}), "Device Code Error.");
 }
 
 TEST_F(IdentityCheckTest, TheQueryCarriesTheCredentials) {
-  Check({0, "HJ5M HJ5_Ret(0)"});
+  EXPECT_TRUE(Check({0, "HJ5M HJ5_Ret(0)"}).ok());
   ASSERT_EQ(transport_.requests.size(), 1u);
   EXPECT_TRUE(transport_.requests[0].ends_with(
       "\r\n\r\nID=admin&PW=pw&MODE=4&ACT=&CODE=&DATA="));

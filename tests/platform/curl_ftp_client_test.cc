@@ -123,9 +123,10 @@ class EmulatorUploadTest : public ::testing::Test {
 
   // Uploads content as C:\www\<name>.
   int Send(const std::string& name, const std::string& content) {
-    return client_.Send(UploadTo(emulator_->ftp_port(),
-                                 files_.Write("local", content),
-                                 "C:\\www\\" + name));
+    return client_
+        .Send(UploadTo(emulator_->ftp_port(), files_.Write("local", content),
+                       "C:\\www\\" + name))
+        .code();
   }
 
   static test::EmulatorProcess* emulator_;
@@ -231,7 +232,7 @@ TEST_F(EmulatorUploadTest, ControlBytesAreRefusedWithoutConnecting) {
     refused.push_back(UploadTo(emulator_->ftp_port(), local, bad));
   }
   for (const FtpUpload& upload : refused) {
-    EXPECT_EQ(client_.Send(upload), ftp_code::kArgument)
+    EXPECT_EQ(client_.Send(upload).code(), ftp_code::kArgument)
         << upload.user << " " << upload.password << " " << upload.remote_path;
   }
   EXPECT_THAT(emulator_->FtpCommands(), IsEmpty());
@@ -247,7 +248,7 @@ TEST_F(EmulatorUploadTest, OtherArgumentsAreRefusedWithoutConnecting) {
   refused.push_back(UploadTo(emulator_->ftp_port(), local));
   refused.back().host = "";
   for (const FtpUpload& upload : refused) {
-    EXPECT_EQ(client_.Send(upload), ftp_code::kArgument)
+    EXPECT_EQ(client_.Send(upload).code(), ftp_code::kArgument)
         << upload.host << ":" << upload.port << " " << upload.local_path
         << " -> " << upload.remote_path;
   }
@@ -268,9 +269,12 @@ class ScriptedUploadTest : public ::testing::Test {
  protected:
   int SendTo(const ScriptedFtpServer& server, const std::string& content,
              const std::string& remote = "C:\\www\\update.xml") {
-    return client_.Send(
+    last_ = client_.Send(
         UploadTo(server.port(), files_.Write("f.xml", content), remote));
+    return last_.code();
   }
+
+  Status last_;
 
   TempDir files_;
   CurlFtpClient client_{ShortLimits()};
@@ -294,7 +298,7 @@ TEST_F(ScriptedUploadTest, Ipv6LiteralHost) {
   for (std::string host : {"::1", "[::1]", "0:0:0:0:0:0:0:1%lo"}) {
     FtpUpload upload = UploadTo(server.port(), files_.Write("f", host));
     upload.host = host;
-    EXPECT_EQ(client_.Send(upload), 0) << host;
+    EXPECT_EQ(client_.Send(upload).code(), 0) << host;
   }
   EXPECT_EQ(server.Received(), "::1[::1]0:0:0:0:0:0:0:1%lo");
 }
@@ -307,7 +311,7 @@ TEST_F(ScriptedUploadTest, UrlCharactersGoThroughUserPassAndStorUnchanged) {
   upload.user = "ad:m@n/1";
   upload.password = "p@ss:w/rd#?%25 \xc3\xa9";
 
-  EXPECT_EQ(client_.Send(upload), 0);
+  EXPECT_EQ(client_.Send(upload).code(), 0);
   EXPECT_THAT(server.Commands(), Contains("USER ad:m@n/1"));
   EXPECT_THAT(server.Commands(), Contains("PASS p@ss:w/rd#?%25 \xc3\xa9"));
   EXPECT_THAT(server.Commands(),
@@ -334,7 +338,7 @@ TEST_F(ScriptedUploadTest, MalformedHostIsRefusedWithoutTraffic) {
        {"127.0.0.1/x", "127.0.0.1@127.0.0.1", "127.0.0.1 ", "127.0.0.1?"}) {
     FtpUpload upload = UploadTo(server.port(), local);
     upload.host = host;
-    EXPECT_EQ(client_.Send(upload), ftp_code::kConnection) << host;
+    EXPECT_EQ(client_.Send(upload).code(), ftp_code::kConnection) << host;
   }
   EXPECT_EQ(server.Sessions(), 0);
 }
@@ -356,7 +360,7 @@ TEST_F(ScriptedUploadTest, TheCauseKeepsTheLastReplyButNeverThePassword) {
     ScriptedFtpServer server(refusal.script);
     ASSERT_TRUE(server.ok());
     EXPECT_NE(SendTo(server, "x"), 0) << refusal.shown;
-    const std::string cause = client_.LastCause();
+    const std::string cause = last_.cause();
     EXPECT_THAT(cause, StartsWith("curl ")) << refusal.shown;
     EXPECT_THAT(cause, HasSubstr("last reply " + refusal.shown));
     EXPECT_THAT(cause, Not(HasSubstr("hj5pass")));
@@ -366,7 +370,6 @@ TEST_F(ScriptedUploadTest, TheCauseKeepsTheLastReplyButNeverThePassword) {
   ScriptedFtpServer good(FtpScript{});
   ASSERT_TRUE(good.ok());
   EXPECT_EQ(SendTo(good, "x"), 0);
-  EXPECT_EQ(client_.LastCause(), "");
 }
 
 TEST_F(ScriptedUploadTest, RefusalsBeforeAnyTrafficKeepTheirCause) {
@@ -374,19 +377,21 @@ TEST_F(ScriptedUploadTest, RefusalsBeforeAnyTrafficKeepTheirCause) {
   ASSERT_TRUE(server.ok());
   const std::string local = files_.Write("f", "x");
 
-  EXPECT_EQ(client_.Send(UploadTo(server.port(), files_.path() + "/none")),
-            ftp_code::kArgument);
-  EXPECT_EQ(client_.LastCause(),
-            std::string("local file: ") + std::strerror(ENOENT));
-  EXPECT_EQ(client_.Send(UploadTo(server.port(), files_.path())),
-            ftp_code::kArgument);
-  EXPECT_EQ(client_.LastCause(), "local file: not a regular file");
-  FtpUpload upload = UploadTo(server.port(), local);
-  upload.password = "hj5\r\npass";
-  EXPECT_EQ(client_.Send(upload), ftp_code::kArgument);
-  EXPECT_EQ(client_.LastCause(), "password contains a control byte");
-  EXPECT_EQ(client_.Send(UploadTo(0, local)), ftp_code::kArgument);
-  EXPECT_EQ(client_.LastCause(), "port 0");
+  FtpUpload bad_password = UploadTo(server.port(), local);
+  bad_password.password = "hj5\r\npass";
+  const std::pair<FtpUpload, std::string> cases[] = {
+      {UploadTo(server.port(), files_.path() + "/none"),
+       std::string("local file: open: ") + std::strerror(ENOENT)},
+      {UploadTo(server.port(), files_.path()),
+       "local file: not a regular file"},
+      {bad_password, "password contains a control byte"},
+      {UploadTo(0, local), "port 0"},
+  };
+  for (const auto& [upload, cause] : cases) {
+    const Status refused = client_.Send(upload);
+    EXPECT_EQ(refused.code(), ftp_code::kArgument) << cause;
+    EXPECT_EQ(refused.cause(), cause);
+  }
   EXPECT_EQ(server.Sessions(), 0);
 }
 
@@ -486,12 +491,14 @@ TEST(CurlFtpCancelTest, CancelEndsAStalledUploadAndEveryLaterOne) {
   });
   const auto start = Clock::now();
 
-  EXPECT_EQ(client.Send(UploadTo(server.port(), local)), ftp_code::kSendFile);
+  const Status cancelled = client.Send(UploadTo(server.port(), local));
+  EXPECT_EQ(cancelled.code(), ftp_code::kSendFile);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  EXPECT_EQ(client.LastCause(), "cancelled");
+  EXPECT_EQ(cancelled.cause(), "cancelled");
   canceller.join();
-  EXPECT_EQ(client.Send(UploadTo(server.port(), local)), ftp_code::kSendFile);
-  EXPECT_EQ(client.LastCause(), "cancelled");
+  const Status later = client.Send(UploadTo(server.port(), local));
+  EXPECT_EQ(later.code(), ftp_code::kSendFile);
+  EXPECT_EQ(later.cause(), "cancelled");
   EXPECT_EQ(server.Sessions(), 1);
 }
 
@@ -508,7 +515,7 @@ TEST(CurlFtpCancelTest, CancelWhileTheServerIsSilent) {
   });
   const auto start = Clock::now();
 
-  EXPECT_EQ(client.Send(UploadTo(server.port(), files.Write("f", "x"))),
+  EXPECT_EQ(client.Send(UploadTo(server.port(), files.Write("f", "x"))).code(),
             ftp_code::kSendFile);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   canceller.join();

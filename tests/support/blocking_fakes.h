@@ -76,29 +76,28 @@ class BlockingTransport final : public HttpTransport {
 
   explicit BlockingTransport(Mode mode) : mode_(mode) {}
 
-  int Exchange(const std::string& address, std::uint16_t, std::string_view,
-               std::string* reply, std::uint16_t) override {
+  Status Exchange(const std::string& address, std::uint16_t, std::string_view,
+                  std::string* reply, std::uint16_t) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       addresses_.push_back(address);
     }
     ++exchanges;
     reply->clear();
-    if (latch_.stopped()) return http_code::kTimeout;
+    if (latch_.stopped()) return Status::Failure(http_code::kTimeout, "");
     switch (mode_) {
       case Mode::kHold:
         latch_.Wait();
-        return http_code::kTimeout;
+        return Status::Failure(http_code::kTimeout, "");
       case Mode::kFail:
-        return http_code::kConnection;
+        break;
       case Mode::kAnswer:
         *reply = "HTTP/1.1 200 OK\r\n\r\nuser9=HJ5M\r\nHJ5_Ret(0)";
-        return http_code::kOk;
+        return Status();
     }
-    return http_code::kConnection;
+    return Status::Failure(http_code::kConnection, "");
   }
   void Cancel() override { latch_.Stop(); }
-  std::string LastCause() const override { return {}; }
   bool cancelled() { return latch_.stopped(); }
   std::vector<std::string> addresses() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -129,14 +128,12 @@ class StalledLookup final : public NameLookup {
 // An FTP client that stores nothing and says so.
 class IdleFtpClient final : public FtpClient {
  public:
-  int Send(const FtpUpload&) override {
+  Status Send(const FtpUpload&) override {
     ++sends;
-    return cancelled_ ? ftp_code::kSendFile : ftp_code::kOk;
+    if (cancelled_) return Status::Failure(ftp_code::kSendFile, "cancelled");
+    return Status();
   }
   void Cancel() override { cancelled_ = true; }
-  std::string LastCause() const override {
-    return cancelled_ ? "cancelled" : "";
-  }
   bool cancelled() const { return cancelled_; }
 
   std::atomic<int> sends{0};

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -38,91 +39,37 @@ int MillisecondsLeft(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Appends the code point `cp` to `out`: below 0x100 as that one byte (the
-// emulator sends received bytes as code points 0 to 255), else as UTF-8.
-void AppendCodePoint(unsigned cp, std::string& out) {
-  if (cp < 0x100) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// Reads the escape after a backslash at text[pos]; advances pos past it.
-bool ReadEscape(const std::string& text, std::size_t& pos, std::string& out) {
-  static const std::string kNames = "bfnrt";
-  static const std::string kBytes = "\b\f\n\r\t";
-  if (pos >= text.size()) return false;
-  char c = text[pos++];
-  if (c == 'u') {
-    if (pos + 4 > text.size()) return false;
-    AppendCodePoint(std::stoul(text.substr(pos, 4), nullptr, 16), out);
-    pos += 4;
-    return true;
-  }
-  std::size_t named = kNames.find(c);
-  out.push_back(named == std::string::npos ? c
-                                           : kBytes[named]);  // '"' '\\' '/'
-  return true;
-}
-
-// Parses the JSON string that starts at text[pos] (a quote); on success pos
-// is just past the closing quote.
-bool ReadJsonString(const std::string& text, std::size_t& pos,
-                    std::string& out) {
-  if (pos >= text.size() || text[pos] != '"') return false;
-  ++pos;
-  out.clear();
-  while (pos < text.size()) {
-    char c = text[pos++];
-    if (c == '"') return true;
-    if (c != '\\') {
-      out.push_back(c);
-    } else if (!ReadEscape(text, pos, out)) {
-      return false;
+// The bytes of a text the emulator sent as code points 0 to 255, which
+// the JSON reader gives as UTF-8.
+std::string BytesOf(const std::string& utf8) {
+  std::string bytes;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0xC2 && c <= 0xC3 && i + 1 < utf8.size()) {
+      bytes.push_back(
+          static_cast<char>(((c & 0x03) << 6) | (utf8[++i] & 0x3F)));
+    } else {
+      bytes.push_back(static_cast<char>(c));
     }
   }
-  return false;
+  return bytes;
 }
 
-void SkipBlanks(const std::string& text, std::size_t& pos) {
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\n' ||
-                               text[pos] == '\r' || text[pos] == '\t')) {
-    ++pos;
-  }
+// A control reply as JSON; a discarded value when it is none.
+nlohmann::json Parsed(const std::string& reply) {
+  return nlohmann::json::parse(reply, nullptr, /*allow_exceptions=*/false);
 }
 
-// A JSON array of strings, e.g. ["a", "b"]; empty when it is not one.
-std::vector<std::string> ReadStringArray(const std::string& text) {
+// A JSON array of strings, e.g. ["a", "b"], as bytes; empty when it is not
+// one.
+std::vector<std::string> ByteStrings(const std::string& reply) {
+  const nlohmann::json array = Parsed(reply);
   std::vector<std::string> out;
-  std::size_t pos = 0;
-  SkipBlanks(text, pos);
-  if (pos >= text.size() || text[pos] != '[') return out;
-  ++pos;
-  std::string item;
-  while (true) {
-    SkipBlanks(text, pos);
-    if (pos < text.size() && text[pos] == ']') return out;
-    if (!ReadJsonString(text, pos, item)) return {};
-    out.push_back(item);
-    SkipBlanks(text, pos);
-    if (pos < text.size() && text[pos] == ',') ++pos;
+  if (!array.is_array()) return out;
+  for (const nlohmann::json& item : array) {
+    if (item.is_string()) out.push_back(BytesOf(item.get<std::string>()));
   }
-}
-
-// Position just after `"key":` and blanks in a JSON object text; npos if the
-// key is not there.
-std::size_t ValueOf(const std::string& text, const std::string& key) {
-  std::size_t pos = text.find("\"" + key + "\":");
-  if (pos == std::string::npos) return pos;
-  pos += key.size() + 3;
-  SkipBlanks(text, pos);
-  return pos;
+  return out;
 }
 
 std::string PercentEncode(const std::string& text) {
@@ -311,13 +258,12 @@ bool EmulatorProcess::HasStoredFile(const std::string& name) const {
 }
 
 std::string EmulatorProcess::Param(const std::string& name) {
-  std::string reply = Control("GET", "/params/" + PercentEncode(name));
-  std::size_t pos = ValueOf(reply, "value");
-  std::string value;
-  if (pos == std::string::npos || !ReadJsonString(reply, pos, value)) {
+  const nlohmann::json reply =
+      Parsed(Control("GET", "/params/" + PercentEncode(name)));
+  if (!reply.is_object() || !reply.contains("value") ||
+      !reply["value"].is_string())
     return "";
-  }
-  return value;
+  return BytesOf(reply["value"].get<std::string>());
 }
 
 void EmulatorProcess::SetParam(const std::string& name,
@@ -336,22 +282,21 @@ void EmulatorProcess::AddFault(const std::string& json_object) {
 void EmulatorProcess::ClearFaults() { Control("DELETE", "/faults"); }
 
 std::vector<std::string> EmulatorProcess::RequestBodies() {
-  return ReadStringArray(Control("GET", "/records/bodies"));
+  return ByteStrings(Control("GET", "/records/bodies"));
 }
 
 std::vector<std::string> EmulatorProcess::RawRequests() {
-  return ReadStringArray(Control("GET", "/records/raw"));
+  return ByteStrings(Control("GET", "/records/raw"));
 }
 
 std::vector<std::string> EmulatorProcess::FtpCommands() {
-  return ReadStringArray(Control("GET", "/records/ftp"));
+  return ByteStrings(Control("GET", "/records/ftp"));
 }
 
 int EmulatorProcess::BootCount() {
-  std::string reply = Control("GET", "/state");
-  std::size_t pos = ValueOf(reply, "boot_count");
-  if (pos == std::string::npos) return -1;
-  return std::atoi(reply.c_str() + pos);
+  const nlohmann::json state = Parsed(Control("GET", "/state"));
+  if (!state.is_object() || !state.contains("boot_count")) return -1;
+  return state["boot_count"].get<int>();
 }
 
 void EmulatorProcess::ClearRecords() { Control("DELETE", "/records"); }

@@ -7,7 +7,9 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
 
-void FakeForm::ShowBox(BoxKind kind, const std::string& text) {
+void FakeForm::ShowBox(BoxKind kind, const std::string& text,
+                       const std::string& cause) {
+  causes.push_back(cause);
   const char* name = kind == BoxKind::kWarning ? "warning" : "information";
   transcript_.Add(std::string("box ") + name + " " + Quoted(text));
 }
@@ -24,7 +26,10 @@ void FakeForm::SetFieldText(FieldId field, const std::string& text) {
   }
 }
 
-std::string FakeForm::FieldText(FieldId field) { return fields_[field]; }
+std::optional<std::string> FakeForm::FieldText(FieldId field) {
+  if (unfitting_fields.contains(field)) return std::nullopt;
+  return fields_[field];
+}
 
 void FakeForm::SetUpdateEnabled(bool enabled) {
   button_enabled = enabled;
@@ -35,9 +40,9 @@ void FakeForm::StartRestartTimer() { transcript_.Add("timer start"); }
 
 void FakeForm::StopRestartTimer() { transcript_.Add("timer stop"); }
 
-int FakeForm::SendFirmwareMessage() {
-  int result = on_firmware_message ? on_firmware_message() : 0;
-  transcript_.Add("message 102 -> " + std::to_string(result));
+Status FakeForm::SendFirmwareMessage() {
+  const Status result = on_firmware_message ? on_firmware_message() : Status();
+  transcript_.Add(std::string("message 102 -> ") + (result.ok() ? "0" : "-1"));
   return result;
 }
 

@@ -7,9 +7,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
-#include "platform/form_ops.h"
+#include "launch/update_launch.h"
 #include "support/transcript.h"
+#include "update/form_ops.h"
 
 namespace hj5::test {
 
@@ -19,29 +21,33 @@ namespace hj5::test {
 //   button 1009 enabled           timer start / timer stop
 //   message 102 -> 0              chooser / worker started
 // Field writes other than the two lines are recorded as "field 1000 "..."".
-class FakeForm final : public FormOps {
+// A box's cause is kept apart, in `causes`, not in the transcript.
+class FakeForm final : public FormOps, public FormInput {
  public:
   explicit FakeForm(Transcript& transcript) : transcript_(transcript) {}
 
-  void ShowBox(BoxKind kind, const std::string& text) override;
+  void ShowBox(BoxKind kind, const std::string& text,
+               const std::string& cause) override;
   void SetFieldText(FieldId field, const std::string& text) override;
-  std::string FieldText(FieldId field) override;
-  bool FieldTextFits(FieldId field) override {
-    return !unfitting_fields.contains(field);
-  }
   void SetUpdateEnabled(bool enabled) override;
   void StartRestartTimer() override;
   void StopRestartTimer() override;
-  int SendFirmwareMessage() override;
+  Status SendFirmwareMessage() override;
+  void Interrupt() override { interrupted = true; }
+
+  std::optional<std::string> FieldText(FieldId field) override;
   std::optional<ChosenFile> ChooseFile(
       const FileChooserRequest& request) override;
-  void Interrupt() override { interrupted = true; }
 
   // Sets a field without recording it (what the operator typed).
   void Type(FieldId field, const std::string& text) { fields_[field] = text; }
+  // The text of a field, as last set or typed.
+  std::string Text(FieldId field) { return fields_[field]; }
 
-  // The handler of message 102; without one the message returns 0.
-  std::function<int()> on_firmware_message;
+  // The handler of message 102; without one the message stores the file.
+  std::function<Status()> on_firmware_message;
+  // The cause of each box shown, in order.
+  std::vector<std::string> causes;
   // The chooser's answer; nullopt: cancelled.
   std::optional<ChosenFile> chooser_answer;
   // The request the chooser was last opened with.

@@ -4,12 +4,13 @@
 
 namespace hj5::test {
 
-int FakeFtpClient::Send(const FtpUpload& upload) {
+Status FakeFtpClient::Send(const FtpUpload& upload) {
   uploads.push_back(upload);
   transcript_.Add("upload " + upload.local_path + " -> " + upload.remote_path +
                   " as " + upload.user + " to " + upload.host + ":" +
                   std::to_string(upload.port));
-  return cancelled_ ? ftp_code::kSendFile : result;
+  if (cancelled_) return Status::Failure(ftp_code::kSendFile, "cancelled");
+  return result == 0 ? Status() : Status::Failure(result, cause);
 }
 
 }  // namespace hj5::test

@@ -11,15 +11,14 @@
 namespace hj5::test {
 
 // An FTP client that returns `result` and records every upload as
-// "upload <local> -> <remote> as <user> to <host>:<port>". LastCause()
-// returns `cause`, whatever the result.
+// "upload <local> -> <remote> as <user> to <host>:<port>". A failure
+// carries `cause`.
 class FakeFtpClient final : public FtpClient {
  public:
   explicit FakeFtpClient(Transcript& transcript) : transcript_(transcript) {}
 
-  int Send(const FtpUpload& upload) override;
+  Status Send(const FtpUpload& upload) override;
   void Cancel() override { cancelled_ = true; }
-  std::string LastCause() const override { return cause; }
 
   int result = 0;
   std::string cause;

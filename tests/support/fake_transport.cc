@@ -36,9 +36,9 @@ std::string CommandNameOf(std::string_view request) {
   return "Unknown";
 }
 
-int FakeTransport::Exchange(const std::string& address, std::uint16_t port,
-                            std::string_view request, std::string* reply,
-                            std::uint16_t limit_seconds) {
+Status FakeTransport::Exchange(const std::string& address, std::uint16_t port,
+                               std::string_view request, std::string* reply,
+                               std::uint16_t limit_seconds) {
   reply->clear();
   last_address = address;
   last_port = port;
@@ -46,15 +46,12 @@ int FakeTransport::Exchange(const std::string& address, std::uint16_t port,
   requests.emplace_back(request);
   std::string command = CommandNameOf(request);
   transcript_.Add("send " + command + " at " + clock_.Stamp());
-  if (cancelled_) {
-    last_cause_ = "cancelled";
-    return http_code::kTimeout;
-  }
+  if (cancelled_) return Status::Failure(http_code::kTimeout, "cancelled");
   FakeReply answer = Answer(command);
   clock_.Advance(answer.cost_ms);
-  if (answer.code == 0) *reply = answer.reply;
-  last_cause_ = answer.code == 0 ? "" : answer.cause;
-  return answer.code;
+  if (answer.code != 0) return Status::Failure(answer.code, answer.cause);
+  *reply = answer.reply;
+  return Status();
 }
 
 void FakeTransport::Always(const std::string& command, FakeReply reply) {

@@ -18,7 +18,7 @@ struct FakeReply {
   int code = 0;              // the transport's result
   std::string reply;         // the reply text when code is 0
   std::int64_t cost_ms = 0;  // virtual time the exchange takes
-  std::string cause{};       // what LastCause() says afterwards
+  std::string cause{};       // the failure's cause when code is not 0
 };
 
 // The catalogue name of a request's command ("QueryDevice", "FtpOn", ...,
@@ -34,11 +34,10 @@ class FakeTransport final : public HttpTransport {
   FakeTransport(Transcript& transcript, FakeClock& clock)
       : transcript_(transcript), clock_(clock) {}
 
-  int Exchange(const std::string& address, std::uint16_t port,
-               std::string_view request, std::string* reply,
-               std::uint16_t limit_seconds) override;
+  Status Exchange(const std::string& address, std::uint16_t port,
+                  std::string_view request, std::string* reply,
+                  std::uint16_t limit_seconds) override;
   void Cancel() override { cancelled_ = true; }
-  std::string LastCause() const override { return last_cause_; }
 
   // Every later send of `command` gets `reply`.
   void Always(const std::string& command, FakeReply reply);
@@ -59,7 +58,6 @@ class FakeTransport final : public HttpTransport {
   std::map<std::string, std::deque<FakeReply>> once_;
   std::map<std::string, FakeReply> always_;
   std::atomic<bool> cancelled_{false};
-  std::string last_cause_;
 };
 
 }  // namespace hj5::test

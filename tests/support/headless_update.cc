@@ -24,7 +24,6 @@ std::chrono::milliseconds HeadlessUpdate::Run(std::uint16_t limit_seconds) {
         form_, Platform{transport_, ftp_, clock_, limit_seconds});
   }
   transcript_.Clear();
-  runner_->causes().Clear();
   const auto start = std::chrono::steady_clock::now();
   if (runner_->Start(session, chosen)) {
     // The runner reads idle once the worker has done its last act.
@@ -32,12 +31,12 @@ std::chrono::milliseconds HeadlessUpdate::Run(std::uint16_t limit_seconds) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   const auto took = std::chrono::steady_clock::now() - start;
-  last_status_ = form_.FieldText(FieldId::kStatus);
+  last_status_ = form_.Text(FieldId::kStatus);
   return std::chrono::duration_cast<std::chrono::milliseconds>(took);
 }
 
-std::vector<CauseLog::Entry> HeadlessUpdate::Causes() const {
-  return runner_ ? runner_->causes().Entries() : std::vector<CauseLog::Entry>{};
+std::optional<UpdateOutcome> HeadlessUpdate::Outcome() const {
+  return runner_ ? runner_->outcome() : std::nullopt;
 }
 
 }  // namespace hj5::test

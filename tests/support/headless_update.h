@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "device/cause_log.h"
 #include "device/device_session.h"
 #include "device/reply_token.h"
 #include "platform/asio_http_transport.h"
@@ -31,8 +30,8 @@ class HeadlessUpdate {
   // run's limit holds for the object's later runs.
   std::chrono::milliseconds Run(std::uint16_t limit_seconds = 20);
 
-  // The causes of the last run's failures.
-  std::vector<CauseLog::Entry> Causes() const;
+  // How the last run ended (nullopt before the first).
+  std::optional<UpdateOutcome> Outcome() const;
 
   std::vector<std::string> Lines() const { return transcript_.Lines(); }
   const std::string& LastStatus() const { return last_status_; }

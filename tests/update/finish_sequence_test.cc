@@ -7,10 +7,15 @@ namespace {
 
 class FinishSequenceTest : public UpdateFixture {
  protected:
-  Lines Finish(bool failed, int expected_result = 0) {
-    EXPECT_EQ(FinishSequence(Context(), failed), expected_result);
+  Lines Finish(bool failed) {
+    UpdateContext context = Context();
+    UpdateRun run(context);
+    FinishSequence(run, failed);
+    outcome_ = Described(run.Finish());
     return transcript_.Lines();
   }
+
+  std::string outcome_;
 
   static Lines UpToRestart() {
     return {Status("Processing(6)"),   Send("FtpOff", 0),
@@ -52,6 +57,7 @@ TEST_F(FinishSequenceTest, AnsweredAfterACleanRunCompletes) {
                   {"timer start", Send("Probe", 7000), "timer stop",
                    "notice \"\"", Status("Update completed."),
                    Information("Update completed."), "button 1009 enabled"}}));
+  EXPECT_EQ(outcome_, "completed at second wait, answered");
 }
 
 TEST_F(FinishSequenceTest, AnsweredAfterAFailureWarns) {
@@ -59,6 +65,7 @@ TEST_F(FinishSequenceTest, AnsweredAfterAFailureWarns) {
             Join({UpToRestart(),
                   {"timer start", Send("Probe", 7000), "timer stop"},
                   FailureTail()}));
+  EXPECT_EQ(outcome_, "failed at second wait, answered; " + kError);
 }
 
 TEST_F(FinishSequenceTest, TimedOutAfterACleanRunAsksForARestart) {
@@ -68,6 +75,7 @@ TEST_F(FinishSequenceTest, TimedOutAfterACleanRunAsksForARestart) {
                                  {"notice \"\"", Status("Update completed."),
                                   Information("Please restart HJ-5."),
                                   "button 1009 enabled"}}));
+  EXPECT_EQ(outcome_, "failed at second wait; Reboot Time out.");
 }
 
 TEST_F(FinishSequenceTest, TimedOutAfterAFailureIsNotASuccess) {
@@ -77,6 +85,7 @@ TEST_F(FinishSequenceTest, TimedOutAfterAFailureIsNotASuccess) {
                                 {"notice \"\"", Status(kError), Warning(kError),
                                  Information("Please restart HJ-5."),
                                  "button 1009 enabled"}}));
+  EXPECT_EQ(outcome_, "failed at second wait; Reboot Time out.; " + kError);
 }
 
 TEST_F(FinishSequenceTest, PollsUsedUpTellTheOperatorWithoutATimeOutBox) {
@@ -86,6 +95,7 @@ TEST_F(FinishSequenceTest, PollsUsedUpTellTheOperatorWithoutATimeOutBox) {
                                  {"notice \"\"", Status("Update completed."),
                                   Information("Please restart HJ-5."),
                                   "button 1009 enabled"}}));
+  EXPECT_EQ(outcome_, "failed at second wait");
 }
 
 TEST_F(FinishSequenceTest, PollsUsedUpAfterAFailureWarns) {
@@ -95,32 +105,44 @@ TEST_F(FinishSequenceTest, PollsUsedUpAfterAFailureWarns) {
                                 {"notice \"\"", Status(kError), Warning(kError),
                                  Information("Please restart HJ-5."),
                                  "button 1009 enabled"}}));
+  EXPECT_EQ(outcome_, "failed at second wait; " + kError);
 }
 
 TEST_F(FinishSequenceTest, AFailingFtpOffShowsThreeBoxesAndStops) {
   transport_.Always("FtpOff", {0, "HJ5_Ret(-3)"});
-  EXPECT_EQ(Finish(false, -1),
-            Join({{Status("Processing(6)"), Send("FtpOff", 0)},
-                  Reported("Login Password Error!!"),
-                  Reported("Processing(6) Error."),
-                  FailureTail()}));
+  EXPECT_EQ(Finish(false), Join({{Status("Processing(6)"), Send("FtpOff", 0)},
+                                 Reported("Login Password Error!!"),
+                                 Reported("Processing(6) Error."),
+                                 FailureTail()}));
+  EXPECT_EQ(
+      outcome_,
+      "failed at FTP off; Login Password Error!!; Processing(6) Error.; " +
+          kError);
 }
 
 TEST_F(FinishSequenceTest, AFailingRestoreStopsBeforeTheRestart) {
   transport_.Always("RestoreDeviceCode", {0, "HJ5_Ret(-5)"});
-  EXPECT_EQ(Finish(false, -1),
+  EXPECT_EQ(Finish(false),
             Join({{Status("Processing(6)"), Send("FtpOff", 0),
                    Status("Processing(7)"), Send("RestoreDeviceCode", 1000)},
                   Reported("Script Error!!(sethjcparam)"),
                   Reported("Processing(7) Error."),
                   FailureTail()}));
+  EXPECT_EQ(outcome_,
+            "failed at device code restored; Script Error!!(sethjcparam); "
+            "Processing(7) Error.; " +
+                kError);
 }
 
 TEST_F(FinishSequenceTest, AFailingRestartMakesNoWait) {
   transport_.Always("RestartDevice", {http_code::kSending, ""});
-  EXPECT_EQ(Finish(false, -1),
+  EXPECT_EQ(Finish(false),
             Join({UpToRestart(), Reported("Communication Error(Sending Error)"),
                   Reported("Restart Command Error."), FailureTail()}));
+  EXPECT_EQ(outcome_,
+            "failed at second restart; Communication Error(Sending Error); "
+            "Restart Command Error.; " +
+                kError);
 }
 
 TEST_F(FinishSequenceTest, TheRestoreWritesTheSessionsDeviceCodeBack) {

@@ -7,14 +7,15 @@ namespace {
 
 class FirmwareSendTest : public UpdateFixture {
  protected:
-  int Send(int client_result) {
+  hj5::Status Send(int client_result) {
     ftp_.result = client_result;
+    ftp_.cause = "why " + std::to_string(client_result);
     return FirmwareSend(Context());
   }
 };
 
 TEST_F(FirmwareSendTest, AStoredFileShowsNothing) {
-  EXPECT_EQ(Send(0), 0);
+  EXPECT_TRUE(Send(0).ok());
   EXPECT_EQ(transcript_.Lines(), Lines{Upload()});
 }
 
@@ -31,16 +32,20 @@ TEST_F(FirmwareSendTest, EachClientErrorHasItsBoxAndNothingElse) {
   };
   for (const auto& [code, text] : cases) {
     transcript_.Clear();
-    EXPECT_EQ(Send(code), -1);
-    // No line is written and control 1009 is left alone.
+    const hj5::Status sent = Send(code);
+    EXPECT_EQ(sent.text(), text);
+    // No line is written and control 1009 is left alone; the box and the
+    // failure carry the client's cause.
     EXPECT_EQ(transcript_.Lines(), (Lines{Upload(), Warning(text)})) << code;
+    EXPECT_EQ(form_.causes.back(), "why " + std::to_string(code));
+    EXPECT_EQ(sent.cause(), form_.causes.back());
   }
 }
 
 TEST_F(FirmwareSendTest, TheRemotePathIsTheDirectoryAndTheNameUnchanged) {
   session_.ftp_port = 2121;
   chosen_ = {"/home/op/My Files/Upd ate%#.XML", "Upd ate%#.XML"};
-  Send(0);
+  EXPECT_TRUE(Send(0).ok());
   ASSERT_EQ(ftp_.uploads.size(), 1u);
   const FtpUpload& upload = ftp_.uploads[0];
   EXPECT_EQ(upload.remote_path, "C:\\www\\Upd ate%#.XML");

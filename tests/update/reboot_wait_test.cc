@@ -12,7 +12,15 @@ using ::testing::Not;
 
 class RebootWaitTest : public UpdateFixture {
  protected:
-  RebootOutcome Wait() { return RebootWait(Context()); }
+  RebootOutcome Wait() {
+    UpdateContext context = Context();
+    UpdateRun run(context);
+    const RebootOutcome outcome = RebootWait(run, UpdateStep::kFirstWait);
+    answered_ = run.Finish().answered_after_restart;
+    return outcome;
+  }
+
+  bool answered_ = false;
 
   int Probes() {
     int probes = 0;
@@ -26,6 +34,7 @@ TEST_F(RebootWaitTest, AnAnsweredFirstProbeStopsTheCounterAfterFiveSeconds) {
   EXPECT_EQ(Wait(), RebootOutcome::kAnswered);
   EXPECT_EQ(transcript_.Lines(),
             (Lines{"timer start", Send("Probe", 5000), "timer stop"}));
+  EXPECT_TRUE(answered_);
 }
 
 TEST_F(RebootWaitTest, ProbesAreSilentAndASecondApart) {
@@ -43,6 +52,7 @@ TEST_F(RebootWaitTest, RefusedAtOnceSixtyPollsAreUsedUpInUnderSixtySeconds) {
   EXPECT_EQ(Probes(), 60);
   EXPECT_EQ(transcript_.Lines().back(), "timer stop");
   EXPECT_EQ(clock_.now_ms(), 5000 + 59000);
+  EXPECT_FALSE(answered_);
 }
 
 TEST_F(RebootWaitTest, SlowUnansweredProbesTimeOutAfterMoreThanSixtySeconds) {

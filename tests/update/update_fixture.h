@@ -12,6 +12,7 @@
 #include "support/fake_ftp_client.h"
 #include "support/fake_transport.h"
 #include "update/firmware_send.h"
+#include "update/update_run.h"
 #include "update/update_sequence.h"
 
 namespace hj5::test {
@@ -53,6 +54,21 @@ inline Lines Reported(const std::string& text) {
 inline const std::string kError =
     "An error occurred during the updating process.";
 
+// An outcome in one line, for exact assertions: "completed" or "failed",
+// the step reached, "left" when the device may be left in update,
+// "answered" when it answered after its last restart, "stopped", then the
+// failures' texts.
+inline std::string Described(const UpdateOutcome& outcome) {
+  std::string text = outcome.completed ? "completed" : "failed";
+  text += std::string(" at ") + StepName(outcome.reached);
+  if (outcome.may_be_left_in_update) text += ", left";
+  if (outcome.answered_after_restart) text += ", answered";
+  if (outcome.stopped) text += ", stopped";
+  for (const hj5::Status& failure : outcome.failures)
+    text += "; " + failure.text();
+  return text;
+}
+
 // A device, an operator and a file, all fake; the clock never sleeps.
 class UpdateFixture : public ::testing::Test {
  protected:
@@ -65,7 +81,7 @@ class UpdateFixture : public ::testing::Test {
   }
 
   UpdateContext Context() {
-    return UpdateContext{form_, platform_, session_, chosen_, causes_};
+    return UpdateContext{form_, platform_, session_, chosen_};
   }
 
   std::string Upload() const {
@@ -81,7 +97,6 @@ class UpdateFixture : public ::testing::Test {
   Platform platform_{transport_, ftp_, clock_, 20};
   DeviceSession session_;
   ChosenFile chosen_;
-  CauseLog causes_;
 };
 
 }  // namespace hj5::test

@@ -38,7 +38,7 @@ class StallingForm final : public FormOps {
   enum class Stall { kNothing, kBox, kLine };
   explicit StallingForm(Stall stall) : stall_(stall) {}
 
-  void ShowBox(BoxKind, const std::string& text) override {
+  void ShowBox(BoxKind, const std::string& text, const std::string&) override {
     Note("box " + text);
     if (stall_ == Stall::kBox) latch_.Wait();
   }
@@ -46,15 +46,10 @@ class StallingForm final : public FormOps {
     Note("line " + text);
     if (stall_ == Stall::kLine) latch_.Wait();
   }
-  std::string FieldText(FieldId) override { return {}; }
-  bool FieldTextFits(FieldId) override { return true; }
   void SetUpdateEnabled(bool) override {}
   void StartRestartTimer() override {}
   void StopRestartTimer() override {}
-  int SendFirmwareMessage() override { return upload ? upload() : 0; }
-  std::optional<ChosenFile> ChooseFile(const FileChooserRequest&) override {
-    return std::nullopt;
-  }
+  Status SendFirmwareMessage() override { return upload ? upload() : Status(); }
   void Interrupt() override { latch_.Stop(); }
 
   // True once an operation with `prefix` was called.
@@ -64,7 +59,7 @@ class StallingForm final : public FormOps {
     return false;
   }
 
-  std::function<int()> upload;
+  std::function<Status()> upload;
 
  private:
   void Note(std::string line) { seen_.Add(std::move(line)); }
@@ -77,13 +72,12 @@ class StallingForm final : public FormOps {
 // An FTP client whose upload lasts until Cancel().
 class StallingFtpClient final : public FtpClient {
  public:
-  int Send(const FtpUpload&) override {
+  Status Send(const FtpUpload&) override {
     sending = true;
     latch_.Wait();
-    return ftp_code::kSendFile;
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
   }
   void Cancel() override { latch_.Stop(); }
-  std::string LastCause() const override { return "cancelled"; }
 
   std::atomic<bool> sending{false};
 
@@ -125,7 +119,7 @@ TEST(UpdateRunnerTest, StartsOnlyWhenIdleAndNeverAfterAStop) {
                       [&](const UpdateContext& context) {
                         ++runs;
                         context.platform.clock.SleepMs(60000);
-                        return 0;
+                        return UpdateOutcome{};
                       });
   EXPECT_EQ(runner.state(), UpdateRunner::State::kIdle);
   ASSERT_TRUE(runner.Start(Loopback(), {}));
@@ -147,7 +141,10 @@ TEST(UpdateRunnerTest, AStartRightAfterAnUpdateEndedSucceeds) {
   IdleFtpClient ftp;
   std::atomic<int> runs{0};
   UpdateRunner runner(form, Platform{transport, ftp, clock},
-                      [&](const UpdateContext&) { return ++runs, 0; });
+                      [&](const UpdateContext&) {
+                        ++runs;
+                        return UpdateOutcome{};
+                      });
   for (int i = 1; i <= 200; ++i) {
     ASSERT_TRUE(Eventually(
         [&] { return runner.state() == UpdateRunner::State::kIdle; }));
@@ -242,11 +239,17 @@ TEST(UpdateRunnerStopTest, EndsAnUploadOnTheWorker) {
   ASSERT_TRUE(runner.Start(Loopback(), {"/tmp/update.xml", "update.xml"}));
   ASSERT_TRUE(Eventually([&] { return ftp.sending.load(); }));
   EXPECT_LT(TimeStop(runner), kPromptStop);
-  // The cancelled upload is an upload failure, and its cause is kept.
-  const auto causes = runner.causes().Entries();
-  ASSERT_FALSE(causes.empty());
-  EXPECT_EQ(causes.front().text, "Firm Sending Error(Send File Error)");
-  EXPECT_EQ(causes.front().cause, "cancelled");
+  // The cancelled upload is an upload failure, its cause kept, and the
+  // outcome says the update was stopped with the device possibly left.
+  const std::optional<UpdateOutcome> outcome = runner.outcome();
+  ASSERT_TRUE(outcome);
+  EXPECT_TRUE(outcome->stopped);
+  EXPECT_TRUE(outcome->may_be_left_in_update);
+  EXPECT_FALSE(outcome->completed);
+  ASSERT_FALSE(outcome->failures.empty());
+  EXPECT_EQ(outcome->failures.front().text(),
+            "Firm Sending Error(Send File Error)");
+  EXPECT_EQ(outcome->failures.front().cause(), "cancelled");
 }
 
 TEST(UpdateRunnerStopTest, ServesTheFrontEndsEventsWhileItWaits) {

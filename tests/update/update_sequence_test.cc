@@ -42,7 +42,7 @@ Lines Failed() {
 class UpdateSequenceTest : public UpdateFixture {
  protected:
   Lines Run() {
-    EXPECT_EQ(UpdateSequence(Context()), 0);
+    outcome_ = UpdateSequence(Context());
     return transcript_.Lines();
   }
 
@@ -53,6 +53,10 @@ class UpdateSequenceTest : public UpdateFixture {
                  {Status("Processing(3)"), Send("ModeOne", 8000),
                   Status("Processing(4)"), Upload()}});
   }
+
+  std::string Outcome() const { return Described(outcome_); }
+
+  UpdateOutcome outcome_;
 };
 
 TEST_F(UpdateSequenceTest, ACompleteRunTakesSixteenSecondsOfWaits) {
@@ -61,6 +65,7 @@ TEST_F(UpdateSequenceTest, ACompleteRunTakesSixteenSecondsOfWaits) {
       Join({UpToUpload(), {"message 102 -> 0"}, Tail(9000), Completed()}));
   EXPECT_EQ(clock_.now_ms(), 16000);
   EXPECT_TRUE(form_.button_enabled);
+  EXPECT_EQ(Outcome(), "completed at second wait, answered");
 }
 
 TEST_F(UpdateSequenceTest, ARefusedIdentityEndsEarlyWithTwoBoxes) {
@@ -69,6 +74,9 @@ TEST_F(UpdateSequenceTest, ARefusedIdentityEndsEarlyWithTwoBoxes) {
                          Reported("Communication Error(Connection Error)"),
                          {"notice \"\"", Status("Update Failure."),
                           Warning("Update Failure."), "button 1009 enabled"}}));
+  EXPECT_EQ(Outcome(),
+            "failed at identity check; Communication Error(Connection Error); "
+            "Update Failure.");
 }
 
 TEST_F(UpdateSequenceTest, AFailingFtpOnEndsEarlyWithoutTheTail) {
@@ -78,6 +86,8 @@ TEST_F(UpdateSequenceTest, AFailingFtpOnEndsEarlyWithoutTheTail) {
                          Reported("Login ID Error!!"),
                          {"notice \"\"", Status(kError), Warning(kError),
                           "button 1009 enabled"}}));
+  // FTP on was sent: whether the device carried it out is not known.
+  EXPECT_EQ(Outcome(), "failed at FTP on, left; Login ID Error!!; " + kError);
 }
 
 TEST_F(UpdateSequenceTest, AFailingUpdateMarkRunsTheTailWithoutRestart) {
@@ -88,12 +98,19 @@ TEST_F(UpdateSequenceTest, AFailingUpdateMarkRunsTheTailWithoutRestart) {
                          Reported("Script Error!!(sethjcparam)"),
                          Tail(2000),
                          Failed()}));
+  EXPECT_EQ(Outcome(),
+            "failed at second wait, answered; "
+            "Script Error!!(sethjcparam); " +
+                kError);
 }
 
 TEST_F(UpdateSequenceTest, AFailingFirstRestartRunsTheTail) {
   transport_.Once("RestartDevice", {0, "HJ5_Ret(-99)"});
   EXPECT_EQ(Run(), Join({UpToRestart(), Reported("Script Returns Error!!"),
                          Tail(3000), Failed()}));
+  EXPECT_EQ(
+      Outcome(),
+      "failed at second wait, answered; Script Returns Error!!; " + kError);
 }
 
 TEST_F(UpdateSequenceTest, AFailingModeOneRunsTheTail) {
@@ -104,6 +121,10 @@ TEST_F(UpdateSequenceTest, AFailingModeOneRunsTheTail) {
                          Reported("Communication Error(Reception Error)"),
                          Tail(8000),
                          Failed()}));
+  EXPECT_EQ(Outcome(),
+            "failed at second wait, answered; "
+            "Communication Error(Reception Error); " +
+                kError);
 }
 
 TEST_F(UpdateSequenceTest, AFailedUploadIsNotReportedAsSuccess) {
@@ -113,13 +134,20 @@ TEST_F(UpdateSequenceTest, AFailedUploadIsNotReportedAsSuccess) {
                           "message 102 -> -1"},
                          Tail(9000),
                          Failed()}));
+  EXPECT_EQ(Outcome(),
+            "failed at second wait, answered; "
+            "Firm Sending Error(Server side File Error); " +
+                kError);
 }
 
 TEST_F(UpdateSequenceTest, AnUndeliveredUploadMessageIsAFailure) {
-  form_.on_firmware_message = [] { return -1; };
+  form_.on_firmware_message = [] {
+    return hj5::Status::Failure(ftp_code::kSendFile, "not delivered");
+  };
   Lines lines = Run();
   EXPECT_THAT(lines, ::testing::Contains("message 102 -> -1"));
   EXPECT_EQ(Lines(lines.end() - 4, lines.end()), Failed());
+  EXPECT_EQ(Outcome(), "failed at second wait, answered; " + kError);
 }
 
 TEST_F(UpdateSequenceTest, ADeviceThatNeverComesBackTimesOutThenFailsTheTail) {
@@ -138,6 +166,10 @@ TEST_F(UpdateSequenceTest, ADeviceThatNeverComesBackTimesOutThenFailsTheTail) {
                    {"notice \"\"", Status(kError), Warning(kError),
                     "button 1009 enabled"}});
   EXPECT_EQ(Run(), expected);
+  EXPECT_EQ(Outcome(),
+            "failed at FTP off, left; Reboot Time out.; Communication "
+            "Error(Communication Time-out); Processing(6) Error.; " +
+                kError);
 }
 
 TEST_F(UpdateSequenceTest, ADeviceRefusingEveryProbeUsesUpThePollsAndGoesOn) {
@@ -152,6 +184,9 @@ TEST_F(UpdateSequenceTest, ADeviceRefusingEveryProbeUsesUpThePollsAndGoesOn) {
             {"timer stop", Status("Processing(3)"), Send("ModeOne", 67000)}});
   ASSERT_GE(lines.size(), expected.size());
   EXPECT_EQ(Lines(lines.begin(), lines.begin() + expected.size()), expected);
+  // The second wait's polls are used up too: the device is restored but
+  // did not answer.
+  EXPECT_EQ(Outcome(), "failed at second wait");
 }
 
 }  // namespace

@@ -14,8 +14,6 @@
 #include <random>
 #include <string>
 
-#include "support/fake_form.h"
-
 namespace hj5 {
 namespace {
 
@@ -59,14 +57,22 @@ class XmlFileCheckTest : public ::testing::Test {
   fs::path dir_;
 };
 
+// What the check found, in a word.
+std::string Verdict(const Status& status) {
+  if (status.ok()) return "accepted";
+  return status.code() == xml_code::kUnreadable ? "unreadable" : "refused";
+}
+
 struct Case {
   const char* what;
   std::string bytes;
-  XmlCheckResult expected;
+  const char* expected;
 };
 
+constexpr const char* kAccepted = "accepted";
+constexpr const char* kRefused = "refused";
+
 TEST_F(XmlFileCheckTest, OnlyTheFirstNonBlankLineCounts) {
-  using enum XmlCheckResult;
   const Case cases[] = {
       {"empty file", "", kRefused},
       {"blank lines only", "\n\r\n \t\n\v\f\n   ", kRefused},
@@ -90,8 +96,9 @@ TEST_F(XmlFileCheckTest, OnlyTheFirstNonBlankLineCounts) {
       {"non-breaking space is not blank", "\xA0<?xml", kRefused},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CheckXmlText(c.bytes), c.expected) << c.what;
-    EXPECT_EQ(CheckXmlFile(Write("f.xml", c.bytes)), c.expected) << c.what;
+    EXPECT_EQ(Verdict(CheckXmlText(c.bytes)), c.expected) << c.what;
+    EXPECT_EQ(Verdict(CheckXmlFile(Write("f.xml", c.bytes))), c.expected)
+        << c.what;
   }
 }
 
@@ -99,54 +106,28 @@ TEST_F(XmlFileCheckTest, ALineSplitAcrossReadsIsJoined) {
   // The declaration straddles the reader's buffer, with a CR LF before it.
   std::string bytes(128 * 1024 - 3, '\n');
   bytes += "\r\n<?xml";
-  EXPECT_EQ(CheckXmlFile(Write("split.xml", bytes)), XmlCheckResult::kAccepted);
+  EXPECT_EQ(Verdict(CheckXmlFile(Write("split.xml", bytes))), kAccepted);
   bytes = std::string(128 * 1024 - 2, ' ') + "<?x\r\nml";
-  EXPECT_EQ(CheckXmlFile(Write("split2.xml", bytes)), XmlCheckResult::kRefused);
+  EXPECT_EQ(Verdict(CheckXmlFile(Write("split2.xml", bytes))), kRefused);
 }
 
-TEST_F(XmlFileCheckTest, WhatCannotBeReadIsAnOpenFailureWithItsBox) {
-  test::Transcript transcript;
-  test::FakeForm form(transcript);
-  std::vector<std::string> paths = {(dir_ / "missing.xml").string(),
-                                    dir_.string()};
-  if (std::optional<std::string> fifo = Fifo()) paths.push_back(*fifo);
-  for (const std::string& path : paths) {
-    transcript.Clear();
-    EXPECT_EQ(XmlFileCheck(form, path), -1) << path;
-    EXPECT_EQ(transcript.Lines(),
-              std::vector<std::string>{"box warning \"File Open Failure.\""});
-  }
-}
-
-TEST_F(XmlFileCheckTest, AnUnreadableFileKeepsItsCause) {
-  std::string cause;
-  EXPECT_EQ(CheckXmlFile((dir_ / "missing.xml").string(), &cause),
-            XmlCheckResult::kUnreadable);
-  ExpectMissing(cause);
-  EXPECT_EQ(CheckXmlFile(dir_.string(), &cause), XmlCheckResult::kUnreadable);
-  EXPECT_FALSE(cause.empty());
+TEST_F(XmlFileCheckTest, WhatCannotBeReadIsAnOpenFailureWithItsCause) {
+  const Status missing = CheckXmlFile((dir_ / "missing.xml").string());
+  EXPECT_EQ(Verdict(missing), "unreadable");
+  EXPECT_EQ(missing.text(), "File Open Failure.");
+  ExpectMissing(missing.cause());
+  const Status folder = CheckXmlFile(dir_.string());
+  EXPECT_EQ(folder.text(), "File Open Failure.");
+  EXPECT_FALSE(folder.cause().empty());
   if (std::optional<std::string> fifo = Fifo()) {
-    EXPECT_EQ(CheckXmlFile(*fifo, &cause), XmlCheckResult::kUnreadable);
-    EXPECT_EQ(cause, "not a regular file");
+    const Status pipe = CheckXmlFile(*fifo);
+    EXPECT_EQ(pipe.text(), "File Open Failure.");
+    EXPECT_EQ(pipe.cause(), "not a regular file");
   }
-  // A file that can be read leaves no cause behind, whatever it holds.
-  EXPECT_EQ(CheckXmlFile(Write("a.xml", "hello"), &cause),
-            XmlCheckResult::kRefused);
-  EXPECT_EQ(cause, "");
-
-  // The click's check hands the cause on.
-  test::Transcript transcript;
-  test::FakeForm form(transcript);
-  EXPECT_EQ(XmlFileCheck(form, (dir_ / "missing.xml").string(), &cause), -1);
-  ExpectMissing(cause);
-}
-
-TEST_F(XmlFileCheckTest, ARefusedFileShowsNoBoxOfItsOwn) {
-  test::Transcript transcript;
-  test::FakeForm form(transcript);
-  EXPECT_EQ(XmlFileCheck(form, Write("a.xml", "hello")), -1);
-  EXPECT_EQ(XmlFileCheck(form, Write("b.xml", "<?xml")), 0);
-  EXPECT_TRUE(transcript.Lines().empty());
+  // A file that can be read but is no XML has no text of its own.
+  const Status refused = CheckXmlFile(Write("a.xml", "hello"));
+  EXPECT_EQ(Verdict(refused), "refused");
+  EXPECT_EQ(refused.text(), "");
 }
 
 #ifndef _WIN32
@@ -157,7 +138,7 @@ TEST_F(XmlFileCheckTest, APathLongerThan260BytesOpens) {
   const std::string path = (deep / "update.xml").string();
   ASSERT_GT(path.size(), 260u);
   std::ofstream(path) << "<?xml version=\"1.0\"?>";
-  EXPECT_EQ(CheckXmlFile(path), XmlCheckResult::kAccepted);
+  EXPECT_EQ(Verdict(CheckXmlFile(path)), kAccepted);
 }
 #endif
 
@@ -167,8 +148,8 @@ TEST_F(XmlFileCheckTest, AFileInANonLatinFolderOpens) {
   fs::create_directory(folder);
   std::ofstream(folder / "update.xml", std::ios::binary) << "<?xml";
   const std::u8string path = (folder / "update.xml").u8string();
-  EXPECT_EQ(CheckXmlFile(std::string(path.begin(), path.end())),
-            XmlCheckResult::kAccepted);
+  EXPECT_EQ(Verdict(CheckXmlFile(std::string(path.begin(), path.end()))),
+            kAccepted);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/form_ops.h"
+#include "app/form_defaults.h"
 
 namespace hj5 {
 
@@ -52,11 +52,11 @@ void DialogUiThread::RunPosted() {
   }
 }
 
-int WinFormOps::SendFirmwareMessage() {
-  if (closing()) return -1;
+Status WinFormOps::SendFirmwareMessage() {
+  if (closing()) return NotDelivered();
   if (OnUiThread()) return HandOverFormOps::SendFirmwareMessage();
   const HWND form = dialog();
-  int result = -1;  // stays so when the message is not delivered
+  Status result = NotDelivered();  // stays so when the message is not delivered
   if (form) {
     SendMessageW(form, kSendFirmwareMessage, 0,
                  reinterpret_cast<LPARAM>(&result));

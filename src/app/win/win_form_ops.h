@@ -56,9 +56,9 @@ class WinFormOps : private DialogUiThread, public HandOverFormOps {
   using DialogUiThread::kRunPosted;
   using DialogUiThread::RunPosted;
 
-  // 0 when the file was stored; -1 when the message was not delivered or
-  // found the form closing.
-  int SendFirmwareMessage() override;
+  // Ok when the file was stored; NotDelivered() when the message was not
+  // delivered or found the form closing.
+  Status SendFirmwareMessage() override;
 };
 
 }  // namespace hj5

@@ -5,8 +5,8 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
-#include "app/product_platform.h"
 #include "app/win/win_update_form.h"
+#include "launch/product_platform.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};

@@ -8,8 +8,9 @@
 #include <utility>
 
 #include "app/form_defaults.h"
-#include "app/update_launch.h"
+#include "app/form_table.h"
 #include "app/win/code_page.h"
+#include "app/win/dialog_template.h"
 #include "app/win/program_directory.h"
 #include "app/win/resource.h"
 #include "update/update_sequence.h"
@@ -20,7 +21,9 @@ namespace {
 // Finishes a close that came while a box, the chooser or message 102 was
 // open on the UI thread.
 constexpr UINT kFinishClose = WM_APP + 2;
-constexpr wchar_t kMakerText[] = L"Quorvel Corporation";
+
+// Room for the chooser's path: as long a path as the system takes.
+constexpr DWORD kChooserPathChars = 32768;
 
 // Serves the thread's messages until `ended` or `limit` has passed: the
 // worker may be waiting for the UI thread (message 102, a posted call).
@@ -51,7 +54,7 @@ BOOL CALLBACK CloseOwned(HWND window, LPARAM form) {
 }
 
 // The child control whose text is `text`, or nullptr.
-HWND ChildWithText(HWND parent, const wchar_t* text) {
+HWND ChildWithText(HWND parent, std::wstring_view text) {
   for (HWND child = GetWindow(parent, GW_CHILD); child;
        child = GetWindow(child, GW_HWNDNEXT)) {
     wchar_t buffer[64] = {};
@@ -119,8 +122,10 @@ WinUpdateForm::~WinUpdateForm() {
 }
 
 void WinUpdateForm::Run() {
-  DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_UPDATE_FORM), nullptr,
-                  &DialogProc, reinterpret_cast<LPARAM>(this));
+  const std::vector<WORD> dialog = FormDialogTemplate(IDB_MAKER_LOGO);
+  DialogBoxIndirectParamW(instance_,
+                          reinterpret_cast<const DLGTEMPLATE*>(dialog.data()),
+                          nullptr, &DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK WinUpdateForm::DialogProc(HWND window, UINT message,
@@ -143,7 +148,8 @@ INT_PTR WinUpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       OnInit();
       return TRUE;  // the default focus: the Address field
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDC_XML_UPDATE && HIWORD(wparam) == BN_CLICKED) {
+      if (LOWORD(wparam) == static_cast<int>(ControlId::kUpdate) &&
+          HIWORD(wparam) == BN_CLICKED) {
         OnUpdateClicked();
         return TRUE;
       }
@@ -159,7 +165,7 @@ INT_PTR WinUpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (wparam == kRestartTimerId) OnRestartTick();
       return FALSE;  // every timer goes on to the default handling
     case kSendFirmwareMessage:
-      OnSendFirmware(reinterpret_cast<int*>(lparam));
+      OnSendFirmware(reinterpret_cast<Status*>(lparam));
       return TRUE;
     case DialogUiThread::kRunPosted:
       ops_.RunPosted();
@@ -209,13 +215,15 @@ void WinUpdateForm::OnInit() {
 // breaks its text into lines: the label grows to the right, up to the Close
 // button, so that the whole name shows on one line.
 void WinUpdateForm::FitMakerLabel() {
-  const HWND label = ChildWithText(window_, kMakerText);
+  const std::wstring maker = FromCodePage(MakerLabel().text, code_page_);
+  const HWND label = ChildWithText(window_, maker);
   if (!label) return;
   const HDC dc = GetDC(label);
   const HGDIOBJ old = SelectObject(
       dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
   SIZE needed{};
-  GetTextExtentPoint32W(dc, kMakerText, lstrlenW(kMakerText), &needed);
+  GetTextExtentPoint32W(dc, maker.c_str(), static_cast<int>(maker.size()),
+                        &needed);
   SelectObject(dc, old);
   ReleaseDC(label, dc);
   const RECT place = PlaceOf(window_, label);
@@ -229,7 +237,7 @@ void WinUpdateForm::FitMakerLabel() {
 }
 
 void WinUpdateForm::OnUpdateClicked() {
-  LaunchContext context{ops_, runner_, program_directory_};
+  LaunchContext context{ops_, *this, runner_, program_directory_};
   LaunchUpdate(context);
 }
 
@@ -241,9 +249,9 @@ void WinUpdateForm::OnRestartTick() {
 }
 
 // Message 102: the upload, unless the form is closing.
-void WinUpdateForm::OnSendFirmware(int* result) {
-  const int sent = ops_.closing() ? -1 : SendFirmwareMessage();
-  if (result) *result = sent;
+void WinUpdateForm::OnSendFirmware(Status* result) {
+  Status sent = ops_.closing() ? NotDelivered() : SendFirmwareMessage();
+  if (result) *result = std::move(sent);
 }
 
 bool WinUpdateForm::OnPaintMinimised() {
@@ -292,7 +300,8 @@ void WinUpdateForm::FinishClose() {
 // --- The form's own operations (UI thread) ---------------------------------
 // ops_ calls them only while the form is not interrupted.
 
-void WinUpdateForm::ShowBox(BoxKind kind, const std::string& text) {
+void WinUpdateForm::ShowBox(BoxKind kind, const std::string& text,
+                            const std::string&) {
   Nested nested(*this);
   const UINT icon =
       kind == BoxKind::kWarning ? MB_ICONEXCLAMATION : MB_ICONINFORMATION;
@@ -314,16 +323,13 @@ std::wstring WinUpdateForm::FieldWide(FieldId field) const {
   return text;
 }
 
-std::string WinUpdateForm::FieldText(FieldId field) {
-  return ToCodePage(FieldWide(field), code_page_).value_or("");
-}
-
-bool WinUpdateForm::FieldTextFits(FieldId field) {
-  return ToCodePage(FieldWide(field), code_page_).has_value();
+std::optional<std::string> WinUpdateForm::FieldText(FieldId field) {
+  return ToCodePage(FieldWide(field), code_page_);
 }
 
 void WinUpdateForm::SetUpdateEnabled(bool enabled) {
-  EnableWindow(GetDlgItem(window_, IDC_XML_UPDATE), enabled);
+  EnableWindow(GetDlgItem(window_, static_cast<int>(ControlId::kUpdate)),
+               enabled);
 }
 
 void WinUpdateForm::StartRestartTimer() {
@@ -333,7 +339,7 @@ void WinUpdateForm::StartRestartTimer() {
 
 void WinUpdateForm::StopRestartTimer() { KillTimer(window_, kRestartTimerId); }
 
-int WinUpdateForm::SendFirmwareMessage() {
+Status WinUpdateForm::SendFirmwareMessage() {
   Nested nested(*this);
   return runner_.SendFirmware();
 }
@@ -349,14 +355,14 @@ std::optional<ChosenFile> WinUpdateForm::ChooseFile(
   const std::wstring directory = WideOfUtf8(request.initial_directory);
   const std::wstring suffix = FromCodePage(request.default_suffix, code_page_);
   std::wstring file = FromCodePage(request.initial_name, code_page_);
-  file.resize(MAX_PATH, L'\0');
+  file.resize(kChooserPathChars, L'\0');
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = window_;
   dialog.lpstrFilter = filter.c_str();
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = file.data();
-  dialog.nMaxFile = MAX_PATH;
+  dialog.nMaxFile = kChooserPathChars;
   dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
   dialog.lpstrDefExt = suffix.c_str();
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "app/win/win_form_ops.h"
-#include "platform/form_ops.h"
+#include "launch/update_launch.h"
 #include "platform/platform.h"
+#include "update/form_ops.h"
 #include "update/update_runner.h"
 
 namespace hj5 {
@@ -26,7 +27,7 @@ namespace hj5 {
 // UpdateRunner::kStopWait at most, then joins it. A close that comes while a
 // box, the chooser or message 102 is open on the UI thread is finished once
 // that has returned.
-class WinUpdateForm : private FormOps {
+class WinUpdateForm : private FormOps, private FormInput {
  public:
   WinUpdateForm(HINSTANCE instance, const Platform& platform,
                 unsigned code_page);
@@ -50,7 +51,7 @@ class WinUpdateForm : private FormOps {
   void FitMakerLabel();
   void OnUpdateClicked();
   void OnRestartTick();
-  void OnSendFirmware(int* result);
+  void OnSendFirmware(Status* result);
   bool OnPaintMinimised();
   void OnCloseRequest();
   void FinishClose();
@@ -58,17 +59,19 @@ class WinUpdateForm : private FormOps {
   class Nested;
 
   // The form's own operations; UI thread only. ops_ wraps them.
-  void ShowBox(BoxKind kind, const std::string& text) override;
+  void ShowBox(BoxKind kind, const std::string& text,
+               const std::string& cause) override;
   void SetFieldText(FieldId field, const std::string& text) override;
-  std::string FieldText(FieldId field) override;
-  bool FieldTextFits(FieldId field) override;
   void SetUpdateEnabled(bool enabled) override;
   void StartRestartTimer() override;
   void StopRestartTimer() override;
-  int SendFirmwareMessage() override;
+  Status SendFirmwareMessage() override;
+  void Interrupt() override;
+
+  // What the click reads of the form (UI thread).
   std::optional<ChosenFile> ChooseFile(
       const FileChooserRequest& request) override;
-  void Interrupt() override;
+  std::optional<std::string> FieldText(FieldId field) override;
 
   std::wstring FieldWide(FieldId field) const;
 

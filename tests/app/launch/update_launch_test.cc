@@ -1,4 +1,4 @@
-#include "app/update_launch.h"
+#include "launch/update_launch.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -63,7 +63,7 @@ class UpdateLaunchTest : public ::testing::Test {
 
   Lines Click() {
     transcript_.Clear();
-    LaunchContext context{form_, runner_, "/opt/hj5/bin"};
+    LaunchContext context{form_, form_, runner_, "/opt/hj5/bin"};
     LaunchUpdate(context);
     return transcript_.Lines();
   }
@@ -76,13 +76,13 @@ class UpdateLaunchTest : public ::testing::Test {
 
   // The update the runner runs: it takes the values and holds until
   // Finish() or a stop.
-  int Update(const UpdateContext& context) {
+  UpdateOutcome Update(const UpdateContext& context) {
     std::unique_lock lock(mutex_);
     ran_ = {context.session, context.chosen};
     ++updates_run_;
     changed_.wait_for(lock, std::chrono::seconds(10),
                       [&] { return finish_ || form_.interrupted; });
-    return 0;
+    return UpdateOutcome{};
   }
 
   // Lets a running update end and waits until the runner is idle again.
@@ -146,7 +146,8 @@ TEST_F(UpdateLaunchTest, TheChooserOpensOnXmlFilesInTheProgramDirectory) {
   Click();
   const FileChooserRequest& request = form_.last_chooser_request;
   EXPECT_EQ(request.initial_directory, "/opt/hj5/bin");
-  EXPECT_EQ(request.default_suffix, "xml");
+  // A name typed without an extension is taken as NAME.XML.
+  EXPECT_EQ(request.default_suffix, "XML");
   EXPECT_EQ(request.initial_name, "*.xml");
   EXPECT_EQ(request.filter, "XML File(*.xml)");
 }

@@ -1,5 +1,5 @@
-#ifndef HJ5_APP_PRODUCT_PLATFORM_H_
-#define HJ5_APP_PRODUCT_PLATFORM_H_
+#ifndef HJ5_LAUNCH_PRODUCT_PLATFORM_H_
+#define HJ5_LAUNCH_PRODUCT_PLATFORM_H_
 
 #include "platform/asio_http_transport.h"
 #include "platform/platform.h"
@@ -39,4 +39,4 @@ class ProductPlatform {
 
 }  // namespace hj5
 
-#endif  // HJ5_APP_PRODUCT_PLATFORM_H_
+#endif  // HJ5_LAUNCH_PRODUCT_PLATFORM_H_

@@ -1,4 +1,4 @@
-#include "app/product_platform.h"
+#include "launch/product_platform.h"
 
 #include "device/reply_token.h"
 

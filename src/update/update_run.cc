@@ -1,0 +1,89 @@
+#include "update/update_run.h"
+
+#include "device/command_exchange.h"
+
+namespace hj5 {
+
+void UpdateRun::ShowStatus(const std::string& text) {
+  form().SetFieldText(FieldId::kStatus, text);
+}
+
+bool UpdateRun::Step(UpdateStep step, std::uint32_t pause_ms,
+                     const char* status, Command command) {
+  Reached(step);
+  if (pause_ms > 0) context_.platform.clock.SleepMs(pause_ms);
+  ShowStatus(status);
+  Track(command, false);
+  const Status sent = CommandExchange(context_.device(),
+                                      CommandBody(command, context_.session));
+  if (!sent.ok()) {
+    ReportError(sent);
+    return false;
+  }
+  Track(command, true);
+  return true;
+}
+
+// What the device may be left with, from the commands that were sent and
+// those it took. A command that failed may still have been carried out.
+void UpdateRun::Track(Command command, bool accepted) {
+  switch (command) {
+    case Command::kFtpOn:
+    case Command::kMarkForUpdate:
+      switched_ = true;
+      break;
+    case Command::kFtpOff:
+      ftp_off_ |= accepted;
+      break;
+    case Command::kRestoreDeviceCode:
+      code_restored_ |= accepted;
+      break;
+    case Command::kRestartDevice:
+      if (!accepted) break;
+      outcome_.answered_after_restart = false;
+      settled_ |= ftp_off_ && code_restored_;
+      break;
+    default:
+      break;
+  }
+}
+
+void UpdateRun::ReportError(const Status& failure) {
+  FormOps& form = this->form();
+  Keep(failure);
+  form.ShowBox(BoxKind::kWarning, failure.text(), failure.cause());
+  form.SetUpdateEnabled(true);
+  form.SetFieldText(FieldId::kStatus, failure.text());
+  form.SetFieldText(FieldId::kNotice, "");
+}
+
+void UpdateRun::Warn(const std::string& text) {
+  const Status failure = Status::Failure(-1, text, "");
+  Keep(failure);
+  form().ShowBox(BoxKind::kWarning, text, "");
+}
+
+void UpdateRun::End(BoxKind kind, const std::string& text) {
+  FormOps& form = this->form();
+  form.SetFieldText(FieldId::kNotice, "");
+  form.SetFieldText(FieldId::kStatus, text);
+  if (kind == BoxKind::kWarning) {
+    Warn(text);
+  } else {
+    form.ShowBox(kind, text, "");
+  }
+  form.SetUpdateEnabled(true);
+}
+
+void UpdateRun::Keep(const Status& failure) {
+  if (!failure.ok() && !failure.text().empty())
+    outcome_.failures.push_back(failure);
+}
+
+UpdateOutcome UpdateRun::Finish() const {
+  UpdateOutcome outcome = outcome_;
+  outcome.may_be_left_in_update = switched_ && !settled_;
+  return outcome;
+}
+
+}  // namespace hj5
