@@ -81,6 +81,9 @@ control endpoint (http://127.0.0.1:CONTROL):
   (the plain paths: device 0); GET /usage: CPU time, peak memory
 
 FTP: the path C:\www\NAME is stored as ROOT/www/NAME; any other path 550.
+An upload closed in order (FIN) is stored and answered 226 (event
+ftp_stored); one reset (RST) or ABORted is answered 426 or not at all and
+recorded as ftp_incomplete; the bytes received stay in the file.
 A fleet's device I keeps its uploads in ROOT/device-IIII/www.
 See docs/emulator.md for examples.
 """

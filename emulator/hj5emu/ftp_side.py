@@ -3,13 +3,22 @@
 Only "C:\\www\\<name>" is a valid file path; it is stored as <root>/www/<name>.
 All FTP work runs on the shared event loop (pyftpdlib's IOLoop); nothing in
 a handler sleeps.
+
+An upload is stored when the client closed the data connection in order
+(FIN) and the reply is 226; a reset (RST), an ABOR, a data timeout, the
+session or the server ending first leave it incomplete: the reply is 426 (or
+none), the event ftp_incomplete, and the bytes received so far stay in the
+file, as pyftpdlib leaves them.
 """
 
+import errno
 import logging
 import os
+import socket
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.ioloop import RetryError
 from pyftpdlib.servers import FTPServer
 
 from . import netutil
@@ -17,6 +26,9 @@ from .records import text_of
 
 PREFIX = "C:\\www\\"
 FILE_COMMANDS = ("STOR", "APPE", "RETR", "SIZE", "MDTM", "DELE")
+RETRY = (errno.EAGAIN, errno.EWOULDBLOCK, errno.EINTR)
+RESET = (errno.ECONNRESET, errno.ECONNABORTED, errno.EPIPE, errno.ETIMEDOUT,
+         errno.ENOTCONN, errno.ESHUTDOWN)
 LOG = logging.getLogger("pyftpdlib")
 
 
@@ -31,7 +43,28 @@ def device_name(arg):
 
 
 class _Dtp(DTPHandler):
-    """Data channel that can fail the way a faulty device does."""
+    """Data channel that tells a reset from an orderly end and can fail the
+    way a faulty device does."""
+
+    def __init__(self, sock, cmd_channel):
+        self.end_reason = None  # why an upload ends early, once known
+        super().__init__(sock, cmd_channel)
+
+    def recv(self, buffer_size):
+        """As pyftpdlib's, but a reset is remembered as one: its handle_close
+        cannot tell it from the client's orderly close."""
+        try:
+            data = self.socket.recv(buffer_size)
+        except OSError as err:
+            if err.errno in RETRY:
+                raise RetryError from err
+            if err.errno not in RESET:
+                raise
+            self.end_reason = self.end_reason or "reset"
+            data = b""
+        if not data:
+            self.handle_close()
+        return data
 
     def handle_read(self):
         super().handle_read()
@@ -43,6 +76,32 @@ class _Dtp(DTPHandler):
 
     handle_read_event = handle_read  # the base class binds its own
 
+    def handle_close(self):
+        if not self._closed and self.receive:
+            if self.end_reason is None and self._socket_error():
+                self.end_reason = "reset"
+            if self.end_reason is not None:
+                self._resp = ("426 Connection closed; transfer aborted.",
+                              LOG.info)
+                self.close()
+                return
+        super().handle_close()
+
+    def _socket_error(self):
+        try:
+            return self.socket.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR)
+        except OSError:
+            return 0
+
+    def handle_timeout(self):
+        if self.get_transmitted_bytes() <= self._lastdata:
+            self.end_reason = self.end_reason or "timeout"
+        super().handle_timeout()
+
+    def handle_error(self):
+        self.end_reason = self.end_reason or "error"
+        super().handle_error()
+
     def _drop_everything(self):
         if self.file_obj is not None:
             self.file_obj.flush()
@@ -50,6 +109,7 @@ class _Dtp(DTPHandler):
         channel.side.records.add_event(
             "ftp_dropped", session=channel.session_id,
             received=self.tot_bytes_received)
+        self.end_reason = "dropped"
         self._resp = ()
         netutil.reset_and_close(self.socket)
         self.close()
@@ -57,10 +117,17 @@ class _Dtp(DTPHandler):
         channel.close()
 
     def close(self):
-        if (not self._closed and self.receive and self.transfer_finished and
-                self.file_obj is not None):
+        if self._closed:
+            return
+        upload = self.receive and self.file_obj is not None
+        if upload and self.transfer_finished:
             self._settle_upload()
         super().close()
+        if upload and not self.transfer_finished:
+            self.cmd_channel.side.records.add_event(
+                "ftp_incomplete", name=os.path.basename(self.file_obj.name),
+                received=self.tot_bytes_received,
+                reason=self.end_reason or "closed")
 
     def _settle_upload(self):
         """Records (or, under final_451, discards) a complete upload before
@@ -127,6 +194,11 @@ class _Handler(FTPHandler):
             return
         super().ftp_PASS(line)
 
+    def ftp_ABOR(self, line):
+        if self.data_channel is not None:
+            self.data_channel.end_reason = "abort"
+        super().ftp_ABOR(line)
+
     def ftp_STOR(self, file, mode="w"):
         faults = self.side.faults
         if faults.take_ftp("stor_550"):
@@ -139,10 +211,6 @@ class _Handler(FTPHandler):
         self.final_451 = faults.take_ftp("final_451") is not None
         self.drop_fault = faults.take_ftp("drop_mid_upload")
         return super().ftp_STOR(file, mode)
-
-    def on_incomplete_file_received(self, file):
-        self.side.records.add_event("ftp_incomplete",
-                                    name=os.path.basename(file))
 
 
 class FtpSide:
