@@ -78,7 +78,9 @@ control endpoint (http://127.0.0.1:CONTROL):
   Texts in records are the bytes received, one code point per byte.
 
   GET /devices; /devices/I/<any path above> addresses device I of a fleet
-  (the plain paths: device 0); GET /usage: CPU time, peak memory
+  (the plain paths: device 0); GET /usage: CPU time, peak memory;
+  GET /uploads: {"open", "max_open", "stored", "started"} of every device
+  together (DELETE /records counts again from then)
 
 FTP: the path C:\www\NAME is stored as ROOT/www/NAME; any other path 550.
 An upload closed in order (FIN) is stored and answered 226 (event

@@ -17,6 +17,8 @@
   ANY    /devices/I/...     any request above, for device I (from 0); the
                             plain paths address device 0
   GET    /usage             the emulator's CPU time and peak memory so far
+  GET    /uploads           uploads of every device together: open now, most
+                            open at once, started, stored (top level only)
 
 Requests are served on their own threads; everything they touch is done on
 the event loop through loop.call().
@@ -36,7 +38,7 @@ class _Server(ThreadingHTTPServer):
 
 
 class Control:
-    """`service` has loop, units, usage() and devices()."""
+    """`service` has loop, units, uploads, usage() and devices()."""
 
     def __init__(self, port, service):
         handler = type("ControlHandler", (_Handler,), {"service": service})
@@ -108,6 +110,8 @@ class _Handler(BaseHTTPRequestHandler):
         units = self.service.units
         if parts[0] == "usage" and method == "GET" and len(parts) == 1:
             return 200, self.service.usage()
+        if parts[0] == "uploads" and method == "GET" and len(parts) == 1:
+            return 200, self.service.uploads.snapshot()
         if parts[0] != "devices":
             self.unit = units[0]
             return self._route(method, parts)
@@ -174,6 +178,7 @@ class _Handler(BaseHTTPRequestHandler):
         records = self.unit.records
         if method == "DELETE" and not rest:
             records.clear()
+            self.service.uploads.clear()
             return 200, {"ok": True}
         if method != "GET":
             return 405, {"error": "method not allowed"}

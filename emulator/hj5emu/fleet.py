@@ -85,8 +85,9 @@ class Fleet:
     """N units on consecutive ports; `failures` maps index to kind."""
 
     def __init__(self, loop, settings, count, base_port=0, root=None,
-                 sink=None, failures=None):
+                 sink=None, failures=None, uploads=None):
         self.failures = failures or {}
+        self.uploads = uploads
         self.created_root = not root
         self.root = os.path.abspath(root or tempfile.mkdtemp(
             prefix="hj5emu-fleet-"))
@@ -135,7 +136,7 @@ class Fleet:
         kind = self.failures.get(i)
         faults = [ALL_KINDS[kind]] if kind else []
         return Unit(loop, settings, base + 2 * i, base + 2 * i + 1, root,
-                    sink, i, params, faults)
+                    sink, i, params, faults, self.uploads)
 
     def start(self):
         for unit in self.units:

@@ -4,11 +4,12 @@ Only "C:\\www\\<name>" is a valid file path; it is stored as <root>/www/<name>.
 All FTP work runs on the shared event loop (pyftpdlib's IOLoop); nothing in
 a handler sleeps.
 
-An upload is stored when the client closed the data connection in order
-(FIN) and the reply is 226; a reset (RST), an ABOR, a data timeout, the
-session or the server ending first leave it incomplete: the reply is 426 (or
-none), the event ftp_incomplete, and the bytes received so far stay in the
-file, as pyftpdlib leaves them.
+An upload (STOR or APPE) is open from the command accepted (150 or 125)
+until its data transfer has ended in any way. It is stored when the client
+closed the data connection in order (FIN) and the reply is 226; a reset
+(RST), an ABOR, a data timeout, the session or the server ending first leave
+it incomplete: the reply is 426 (or none), the event ftp_incomplete, and the
+bytes received so far stay in the file, as pyftpdlib leaves them.
 """
 
 import errno
@@ -42,13 +43,76 @@ def device_name(arg):
     return name
 
 
+class Uploads:
+    """Uploads of the whole process, every device's together: open now, the
+    most open at once, accepted, stored (226). Loop thread only."""
+
+    def __init__(self):
+        self.open = 0
+        self.max_open = 0
+        self.started = 0
+        self.stored = 0
+
+    def begin(self):
+        self.started += 1
+        self.open += 1
+        self.max_open = max(self.max_open, self.open)
+
+    def end(self, stored):
+        self.open -= 1
+        if stored:
+            self.stored += 1
+
+    def clear(self):
+        """Counts again from now; the uploads still open stay counted."""
+        self.started = self.stored = 0
+        self.max_open = self.open
+
+    def snapshot(self):
+        return {"open": self.open, "max_open": self.max_open,
+                "stored": self.stored, "started": self.started}
+
+
+class _Upload:
+    """One accepted STOR/APPE with the faults it was given; ends once."""
+
+    def __init__(self, side, name):
+        faults = side.faults
+        self.name = name
+        self.final_451 = faults.take_ftp("final_451") is not None
+        self.drop = faults.take_ftp("drop_mid_upload")
+        self._side = side
+        self._open = True
+        side.uploads.begin()
+
+    def end(self, stored, received=0, reason=None):
+        """Counts the end; an upload not stored is recorded as incomplete."""
+        if not self._open:
+            return
+        self._open = False
+        if not stored and reason is not None:
+            self._side.records.add_event("ftp_incomplete", name=self.name,
+                                         received=received, reason=reason)
+        self._side.uploads.end(stored)
+
+
 class _Dtp(DTPHandler):
     """Data channel that tells a reset from an orderly end and can fail the
     way a faulty device does."""
 
     def __init__(self, sock, cmd_channel):
+        self.upload = None
         self.end_reason = None  # why an upload ends early, once known
         super().__init__(sock, cmd_channel)
+
+    def enable_receiving(self, type, cmd):
+        super().enable_receiving(type, cmd)
+        upload = self.cmd_channel.take_pending_upload()
+        if upload is not None:
+            self.start_upload(upload)
+
+    def start_upload(self, upload):
+        self.upload = upload
 
     def recv(self, buffer_size):
         """As pyftpdlib's, but a reset is remembered as one: its handle_close
@@ -68,10 +132,12 @@ class _Dtp(DTPHandler):
 
     def handle_read(self):
         super().handle_read()
-        drop = getattr(self.cmd_channel, "drop_fault", None)
-        if (drop and not self._closed and
-                self.tot_bytes_received >= drop.get("after_bytes", 1)):
-            self.cmd_channel.drop_fault = None
+        upload = self.upload
+        if self._closed or upload is None:
+            return
+        if upload.drop and self.tot_bytes_received >= upload.drop.get(
+                "after_bytes", 1):
+            upload.drop = None
             self._drop_everything()
 
     handle_read_event = handle_read  # the base class binds its own
@@ -119,17 +185,18 @@ class _Dtp(DTPHandler):
     def close(self):
         if self._closed:
             return
-        upload = self.receive and self.file_obj is not None
-        if upload and self.transfer_finished:
-            self._settle_upload()
+        upload, self.upload = self.upload, None
+        if (upload is not None and self.transfer_finished and
+                self.file_obj is not None):
+            self._settle_upload(upload)
         super().close()
-        if upload and not self.transfer_finished:
-            self.cmd_channel.side.records.add_event(
-                "ftp_incomplete", name=os.path.basename(self.file_obj.name),
-                received=self.tot_bytes_received,
-                reason=self.end_reason or "closed")
+        if upload is not None:
+            stored = bool(self._resp) and self._resp[0].startswith("226")
+            upload.end(stored, self.tot_bytes_received,
+                       None if self.transfer_finished else
+                       self.end_reason or "closed")
 
-    def _settle_upload(self):
+    def _settle_upload(self, upload):
         """Records (or, under final_451, discards) a complete upload before
         the final reply goes out."""
         channel = self.cmd_channel
@@ -137,15 +204,14 @@ class _Dtp(DTPHandler):
         self.file_obj.flush()  # closing it here would upset pyftpdlib's logs
         size = os.fstat(self.file_obj.fileno()).st_size
         name = os.path.basename(path)
-        if channel.final_451:
-            channel.final_451 = False
+        if upload.final_451:
             os.remove(path)
             self._resp = ("451 Requested action aborted: local error in "
                           "processing.", LOG.info)
             channel.side.records.add_event("ftp_discarded", name=name,
                                            size=size)
-        else:
-            channel.side.records.add_event("ftp_stored", name=name, size=size)
+            return
+        channel.side.records.add_event("ftp_stored", name=name, size=size)
 
 
 class _Handler(FTPHandler):
@@ -161,14 +227,23 @@ class _Handler(FTPHandler):
 
     def __init__(self, conn, server, ioloop=None):
         self.session_id = self.side.next_session()
-        self.final_451 = False
-        self.drop_fault = None
+        self._pending_upload = None  # accepted, data connection not yet made
         super().__init__(conn, server, ioloop=ioloop)
         self.side.opened(self)
 
     def close(self):
         self.side.closed(self)
         super().close()
+        self._end_pending("closed")
+
+    def take_pending_upload(self):
+        upload, self._pending_upload = self._pending_upload, None
+        return upload
+
+    def _end_pending(self, reason):
+        upload = self.take_pending_upload()
+        if upload is not None:
+            upload.end(False, 0, reason)
 
     def found_terminator(self):
         raw = b"".join(self._in_buffer)
@@ -194,12 +269,12 @@ class _Handler(FTPHandler):
             return
         super().ftp_PASS(line)
 
-    def ftp_ABOR(self, line):
-        if self.data_channel is not None:
-            self.data_channel.end_reason = "abort"
-        super().ftp_ABOR(line)
-
     def ftp_STOR(self, file, mode="w"):
+        dtp = self.data_channel
+        if dtp is not None and dtp.receive:
+            # pyftpdlib would swap the file under the running transfer.
+            self.respond("425 A transfer is already in progress.")
+            return None
         faults = self.side.faults
         if faults.take_ftp("stor_550"):
             self.respond("550 Permission denied.")
@@ -208,9 +283,36 @@ class _Handler(FTPHandler):
             self.respond("552 Requested file action aborted. Exceeded "
                          "storage allocation.")
             return None
-        self.final_451 = faults.take_ftp("final_451") is not None
-        self.drop_fault = faults.take_ftp("drop_mid_upload")
-        return super().ftp_STOR(file, mode)
+        self._drop_queued_upload("closed")  # this one takes its place
+        if super().ftp_STOR(file, mode) is None:
+            return None
+        upload = _Upload(self.side, os.path.basename(file))
+        dtp = self.data_channel
+        if dtp is not None and dtp.receive:
+            dtp.start_upload(upload)  # 125: the data connection was open
+        else:
+            self._pending_upload = upload
+        return file
+
+    def ftp_ABOR(self, line):
+        if self.data_channel is not None:
+            self.data_channel.end_reason = "abort"
+        else:
+            self._drop_queued_upload("abort")
+        super().ftp_ABOR(line)
+
+    def flush_account(self):
+        self._drop_queued_upload("closed")
+        super().flush_account()
+
+    def _drop_queued_upload(self, reason):
+        """Ends an upload that still waits for its data connection: ABOR,
+        a new login and a new STOR would leave its file open (pyftpdlib
+        forgets it) and the upload counted as open."""
+        if self._in_dtp_queue is not None:
+            self._in_dtp_queue[0].close()
+            self._in_dtp_queue = None
+        self._end_pending(reason)
 
 
 class FtpSide:
@@ -218,11 +320,12 @@ class FtpSide:
     Runs on the shared event loop; only the loop thread calls it."""
 
     def __init__(self, loop, host, port, www, login_id, password, faults,
-                 records):
+                 records, uploads=None):
         self.loop = loop
         self.www = www
         self.faults = faults
         self.records = records
+        self.uploads = uploads if uploads is not None else Uploads()
         self._holder = netutil.PortHolder(host, port)
         self.port = self._holder.port
         authorizer = DummyAuthorizer()

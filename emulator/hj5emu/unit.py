@@ -40,7 +40,7 @@ class Unit:
     """
 
     def __init__(self, loop, settings, http_port, ftp_port, root=None,
-                 sink=None, index=None, params=None, faults=()):
+                 sink=None, index=None, params=None, faults=(), uploads=None):
         self.index = index
         self.created_root = not root
         self.root = os.path.abspath(root or tempfile.mkdtemp(
@@ -48,7 +48,7 @@ class Unit:
         self.http = self.ftp = None
         try:
             self._build(loop, settings, http_port, ftp_port, sink,
-                        params or {}, faults)
+                        params or {}, faults, uploads)
         except BaseException:
             for side in (self.http, self.ftp):
                 if side is not None:
@@ -57,7 +57,7 @@ class Unit:
             raise
 
     def _build(self, loop, settings, http_port, ftp_port, sink, params,
-               faults):
+               faults, uploads):
         self.www = os.path.join(self.root, "www")
         os.makedirs(self.www, exist_ok=True)
         self.records = Records(sink, self.index)
@@ -70,7 +70,7 @@ class Unit:
                              settings.ftp_on)
         self.ftp = FtpSide(loop, settings.host, ftp_port, self.www,
                            settings.login_id, settings.password, self.faults,
-                           self.records)
+                           self.records, uploads)
         self.http = HttpSide(loop, settings.host, http_port, self.device,
                              self.records, settings.close,
                              settings.no_length, settings.down)
@@ -108,6 +108,9 @@ class Unit:
             "root": self.root,
             "faults": self.faults.describe(),
             "http_requests": len(self.records.http_field("seq")),
+            "stored_uploads": self.records.count_events("ftp_stored"),
+            "incomplete_uploads": self.records.count_events(
+                "ftp_incomplete"),
         })
         if self.index is not None:
             out["index"] = self.index
