@@ -70,6 +70,13 @@ faults (JSON objects; --fault at start, POST /faults later):
     {"ftp": "drop_mid_upload"}  reset data and control connections after the
                               first byte (or "after_bytes": N) of an upload
     {"ftp": "not_started"}    FTP server off while the fault is set
+    {"ftp": "store_short"}    upload answered 226, but the stored file lacks
+                              its last byte (or "drop_bytes": N)
+    {"ftp": "store_flip"}     upload answered 226, but one stored byte is
+                              inverted (the middle one, or "at": K)
+    {"ftp": "no_size"}        SIZE answered 502; FEAT does not list it
+    {"ftp": "slow_store"}     read an upload at 64 KiB/s (or
+                              "bytes_per_second": N)
 
 control endpoint (http://127.0.0.1:CONTROL):
   GET /state, GET /params, GET|PUT /params/NAME (raw value as body),
@@ -86,6 +93,7 @@ FTP: the path C:\www\NAME is stored as ROOT/www/NAME; any other path 550.
 An upload closed in order (FIN) is stored and answered 226 (event
 ftp_stored); one reset (RST) or ABORted is answered 426 or not at all and
 recorded as ftp_incomplete; the bytes received stay in the file.
+SIZE answers only after TYPE I (ASCII mode: 550).
 A fleet's device I keeps its uploads in ROOT/device-IIII/www.
 See docs/emulator.md for examples.
 """

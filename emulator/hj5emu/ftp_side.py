@@ -2,7 +2,7 @@
 
 Only "C:\\www\\<name>" is a valid file path; it is stored as <root>/www/<name>.
 All FTP work runs on the shared event loop (pyftpdlib's IOLoop); nothing in
-a handler sleeps.
+a handler sleeps: a slow store pauses reading with a loop timer.
 
 An upload (STOR or APPE) is open from the command accepted (150 or 125)
 until its data transfer has ended in any way. It is stored when the client
@@ -16,6 +16,7 @@ import errno
 import logging
 import os
 import socket
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -27,6 +28,8 @@ from .records import text_of
 
 PREFIX = "C:\\www\\"
 FILE_COMMANDS = ("STOR", "APPE", "RETR", "SIZE", "MDTM", "DELE")
+SLOW_BYTES_PER_SECOND = 64 * 1024
+SLOW_READS_PER_SECOND = 8
 RETRY = (errno.EAGAIN, errno.EWOULDBLOCK, errno.EINTR)
 RESET = (errno.ECONNRESET, errno.ECONNABORTED, errno.EPIPE, errno.ETIMEDOUT,
          errno.ENOTCONN, errno.ESHUTDOWN)
@@ -81,6 +84,11 @@ class _Upload:
         self.name = name
         self.final_451 = faults.take_ftp("final_451") is not None
         self.drop = faults.take_ftp("drop_mid_upload")
+        self.tamper = (faults.take_ftp("store_short") or
+                       faults.take_ftp("store_flip"))
+        slow = faults.take_ftp("slow_store")
+        self.rate = (slow.get("bytes_per_second", SLOW_BYTES_PER_SECOND)
+                     if slow else 0)
         self._side = side
         self._open = True
         side.uploads.begin()
@@ -96,6 +104,24 @@ class _Upload:
         self._side.uploads.end(stored)
 
 
+def _tamper(path, size, fault):
+    """Changes the stored file as a store_short or store_flip fault says;
+    returns its size."""
+    if size == 0:
+        return size
+    if fault["ftp"] == "store_short":
+        size -= min(fault.get("drop_bytes", 1), size)
+        os.truncate(path, size)
+        return size
+    at = min(fault.get("at", size // 2), size - 1)
+    with open(path, "r+b") as stored:
+        stored.seek(at)
+        byte = stored.read(1)[0]
+        stored.seek(at)
+        stored.write(bytes([byte ^ 0xFF]))
+    return size
+
+
 class _Dtp(DTPHandler):
     """Data channel that tells a reset from an orderly end and can fail the
     way a faulty device does."""
@@ -103,6 +129,8 @@ class _Dtp(DTPHandler):
     def __init__(self, sock, cmd_channel):
         self.upload = None
         self.end_reason = None  # why an upload ends early, once known
+        self._slow_since = None
+        self._paused = False
         super().__init__(sock, cmd_channel)
 
     def enable_receiving(self, type, cmd):
@@ -113,6 +141,11 @@ class _Dtp(DTPHandler):
 
     def start_upload(self, upload):
         self.upload = upload
+        if upload.rate:
+            self.ac_in_buffer_size = max(
+                1, min(self.ac_in_buffer_size,
+                       upload.rate // SLOW_READS_PER_SECOND))
+            self._slow_since = time.monotonic()
 
     def recv(self, buffer_size):
         """As pyftpdlib's, but a reset is remembered as one: its handle_close
@@ -139,8 +172,26 @@ class _Dtp(DTPHandler):
                 "after_bytes", 1):
             upload.drop = None
             self._drop_everything()
+        elif upload.rate:
+            self._throttle(upload.rate)
 
     handle_read_event = handle_read  # the base class binds its own
+
+    def _throttle(self, rate):
+        """Stops reading until the bytes so far fit the rate; the kernel's
+        buffers then hold the client back. The socket stays in the loop
+        with no events wanted: epoll still reports a reset at once."""
+        due = self._slow_since + self.tot_bytes_received / rate
+        wait = due - time.monotonic()
+        if wait > 0 and not self._paused:
+            self._paused = True
+            self.modify_ioloop_events(0)
+            self.call_later(wait, self._resume)
+
+    def _resume(self):
+        self._paused = False
+        if not self._closed:
+            self.modify_ioloop_events(self.ioloop.READ)
 
     def handle_close(self):
         if not self._closed and self.receive:
@@ -198,7 +249,7 @@ class _Dtp(DTPHandler):
 
     def _settle_upload(self, upload):
         """Records (or, under final_451, discards) a complete upload before
-        the final reply goes out."""
+        the final reply goes out; store faults change the file first."""
         channel = self.cmd_channel
         path = self.file_obj.name
         self.file_obj.flush()  # closing it here would upset pyftpdlib's logs
@@ -211,7 +262,13 @@ class _Dtp(DTPHandler):
             channel.side.records.add_event("ftp_discarded", name=name,
                                            size=size)
             return
-        channel.side.records.add_event("ftp_stored", name=name, size=size)
+        fault = None
+        if upload.tamper:
+            size = _tamper(path, size, upload.tamper)
+            fault = upload.tamper["ftp"]
+        channel.side.records.add_event(
+            "ftp_stored", name=name, size=size,
+            received=self.tot_bytes_received, fault=fault)
 
 
 class _Handler(FTPHandler):
@@ -253,6 +310,10 @@ class _Handler(FTPHandler):
         super().found_terminator()
 
     def pre_process_command(self, line, cmd, arg):
+        if self.authenticated and cmd == "SIZE" and self.side.faults.take_ftp(
+                "no_size"):
+            self.respond("502 Command not implemented.")
+            return
         if self.authenticated and cmd in FILE_COMMANDS + ("STOU",):
             name = device_name(arg) if cmd != "STOU" else None
             if name is None:
@@ -261,6 +322,17 @@ class _Handler(FTPHandler):
             arg = "/" + name
             line = "%s %s" % (cmd, arg)
         super().pre_process_command(line, cmd, arg)
+
+    def ftp_FEAT(self, line):
+        if not self.side.faults.has_ftp("no_size"):
+            super().ftp_FEAT(line)
+            return
+        self.proto_cmds = {k: v for k, v in type(self).proto_cmds.items()
+                           if k != "SIZE"}
+        try:
+            super().ftp_FEAT(line)
+        finally:
+            del self.proto_cmds
 
     def ftp_PASS(self, line):
         if not self.authenticated and self.side.faults.take_ftp(
