@@ -156,7 +156,7 @@ def parse_args(argv):
         help="seed for which devices fail and how (default 1)")
     fleet.add_argument(
         "--fail-kinds", default=",".join(FAIL_KINDS), metavar="K,K",
-        help="kinds to assort, from: %s (default: all but the last three)"
+        help="kinds to assort, from: %s (default: all but the last five)"
              % ", ".join(ALL_KINDS))
     fleet.add_argument(
         "--fault-list", metavar="FILE",

@@ -34,6 +34,8 @@ EXTRA_KINDS = {
     "never_back": {"never_back_after_restart": 1},
     "upload_refused": {"ftp": "stor_550"},
     "ftp_login_refused": {"ftp": "login_refused"},
+    "store_short": {"ftp": "store_short"},
+    "store_flip": {"ftp": "store_flip"},
 }
 ALL_KINDS = dict(FAIL_KINDS, **EXTRA_KINDS)
 BASE_TRIES = 20
