@@ -81,7 +81,8 @@ faults (JSON objects; --fault at start, POST /faults later):
 control endpoint (http://127.0.0.1:CONTROL):
   GET /state, GET /params, GET|PUT /params/NAME (raw value as body),
   GET|POST|DELETE /faults, GET|DELETE /records, GET /records/bodies,
-  GET /records/raw, GET /records/ftp, POST /restart
+  GET /records/raw, GET /records/ftp, POST /restart,
+  POST /left-in-update (svr_ftp_port 21, user9 UPDATE, FTP server on now)
   Texts in records are the bytes received, one code point per byte.
 
   GET /devices; /devices/I/<any path above> addresses device I of a fleet
@@ -129,6 +130,10 @@ def parse_args(argv):
         help="send no Content-Length (the connection stays open)")
     add("--ftp-on", action="store_true",
         help="start with svr_ftp_port=21 and the FTP server running")
+    add("--left-in-update", action="store_true",
+        help="start as an update that never finished leaves the device: "
+             "svr_ftp_port=21, user9=UPDATE, the FTP server running (every "
+             "device of a fleet)")
     add("--param", action="append", default=[], metavar="NAME=VALUE",
         help="set or add a parameter at start (repeatable)")
     add("--fault", action="append", default=[], metavar="JSON",
@@ -159,6 +164,9 @@ def parse_args(argv):
         help="kinds to assort, from: %s (default: all but the last five)"
              % ", ".join(ALL_KINDS))
     fleet.add_argument(
+        "--left-in-update-list", default="", metavar="I,J",
+        help="only these devices (indices from 0) start as --left-in-update")
+    fleet.add_argument(
         "--fault-list", metavar="FILE",
         help="write the failing devices (address,http_port,ftp_port,fault) "
              "to FILE")
@@ -183,8 +191,15 @@ def _check_fleet_args(parser, args):
     for kind in args.fail_kinds:
         if kind not in ALL_KINDS:
             parser.error("--fail-kinds: unknown kind %r" % kind)
+    indices = [i.strip() for i in args.left_in_update_list.split(",")
+               if i.strip()]
+    if not all(i.isdigit() for i in indices):
+        parser.error("--left-in-update-list takes device indices: %r" %
+                     args.left_in_update_list)
+    args.left_in_update_list = [int(i) for i in indices]
     if args.devices is None:
-        for name in ("devices_csv", "fault_list", "base_port"):
+        for name in ("devices_csv", "fault_list", "base_port",
+                     "left_in_update_list"):
             if getattr(args, name):
                 parser.error("--%s needs --devices" % name.replace("_", "-"))
         if args.fail_fraction:
@@ -200,6 +215,9 @@ def _check_fleet_args(parser, args):
         parser.error("--fail-kinds is empty")
     if not 0 <= args.base_port <= 65535:
         parser.error("--base-port must be a port number")
+    for index in args.left_in_update_list:
+        if index >= args.devices:
+            parser.error("--left-in-update-list: no device %d" % index)
 
 
 def _wait_for_stop(stop, watch_stdin):

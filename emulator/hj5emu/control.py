@@ -13,6 +13,7 @@
   GET    /records/ftp       FTP command lines, in order
   DELETE /records           forgets all records, restarts the request count
   POST   /restart           restarts the device now (also one that is stuck)
+  POST   /left-in-update    svr_ftp_port 21, user9 UPDATE, FTP server on now
   GET    /devices           the devices of a fleet: index, ports, root, up
   ANY    /devices/I/...     any request above, for device I (from 0); the
                             plain paths address device 0
@@ -139,6 +140,9 @@ class _Handler(BaseHTTPRequestHandler):
         if head == "restart" and method == "POST" and not rest:
             emu.device.restart()
             return 200, {"ok": True}
+        if head == "left-in-update" and method == "POST" and not rest:
+            emu.leave_in_update()
+            return 200, {"ok": True, "ftp_running": emu.ftp.running}
         return 404, {"error": "no such resource"}
 
     def _params(self, method, rest):

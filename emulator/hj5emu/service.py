@@ -83,6 +83,7 @@ class Service:
     def devices(self):
         return [{"index": i, "http": u.http.port, "ftp": u.ftp.port,
                  "root": u.root, "up": u.device.is_up(),
+                 "left_in_update": u.device.left_in_update(),
                  "fault": self.fleet.failures.get(i) if self.fleet else None}
                 for i, u in enumerate(self.units)]
 

@@ -9,7 +9,7 @@ import os
 import shutil
 import tempfile
 
-from .device import Device
+from .device import LEFT_IN_UPDATE, Device
 from .faults import FaultBook
 from .ftp_side import FtpSide
 from .http_side import HttpSide
@@ -30,6 +30,13 @@ class Settings:
         self.ftp_on = args.ftp_on
         self.params = dict(item.split("=", 1) for item in args.param)
         self.faults = [json.loads(text) for text in args.fault]
+        self.left_in_update = args.left_in_update
+        self.left_in_update_list = set(args.left_in_update_list)
+
+    def leaves_in_update(self, index):
+        """Whether device `index` (None: a lone device) starts as an
+        unfinished update left it."""
+        return self.left_in_update or index in self.left_in_update_list
 
 
 class Unit:
@@ -64,10 +71,12 @@ class Unit:
         self.faults = FaultBook()
         for desc in list(settings.faults) + list(faults):
             self.faults.add(desc)
+        params = dict(settings.params, **params)
+        if settings.leaves_in_update(self.index):
+            params.update(LEFT_IN_UPDATE)
         self.device = Device(loop, settings.login_id, settings.password,
-                             dict(settings.params, **params), self.faults,
-                             self.records, settings.reboot_seconds,
-                             settings.ftp_on)
+                             params, self.faults, self.records,
+                             settings.reboot_seconds, settings.ftp_on)
         self.ftp = FtpSide(loop, settings.host, ftp_port, self.www,
                            settings.login_id, settings.password, self.faults,
                            self.records, uploads)
@@ -97,6 +106,12 @@ class Unit:
 
     def clear_faults(self):
         self.faults.clear()
+        self.ftp.set_running(self.device.ftp_should_run())
+
+    def leave_in_update(self):
+        """As an unfinished update leaves the device; FTP runs at once (on
+        a device that is down: from its boot)."""
+        self.device.leave_in_update()
         self.ftp.set_running(self.device.ftp_should_run())
 
     def state(self, control_port):
