@@ -70,17 +70,31 @@ faults (JSON objects; --fault at start, POST /faults later):
     {"ftp": "drop_mid_upload"}  reset data and control connections after the
                               first byte (or "after_bytes": N) of an upload
     {"ftp": "not_started"}    FTP server off while the fault is set
+    {"ftp": "store_short"}    upload answered 226, but the stored file lacks
+                              its last byte (or "drop_bytes": N)
+    {"ftp": "store_flip"}     upload answered 226, but one stored byte is
+                              inverted (the middle one, or "at": K)
+    {"ftp": "no_size"}        SIZE answered 502; FEAT does not list it
+    {"ftp": "slow_store"}     read an upload at 64 KiB/s (or
+                              "bytes_per_second": N)
 
 control endpoint (http://127.0.0.1:CONTROL):
   GET /state, GET /params, GET|PUT /params/NAME (raw value as body),
   GET|POST|DELETE /faults, GET|DELETE /records, GET /records/bodies,
-  GET /records/raw, GET /records/ftp, POST /restart
+  GET /records/raw, GET /records/ftp, POST /restart,
+  POST /left-in-update (svr_ftp_port 21, user9 UPDATE, FTP server on now)
   Texts in records are the bytes received, one code point per byte.
 
   GET /devices; /devices/I/<any path above> addresses device I of a fleet
-  (the plain paths: device 0); GET /usage: CPU time, peak memory
+  (the plain paths: device 0); GET /usage: CPU time, peak memory;
+  GET /uploads: {"open", "max_open", "stored", "started"} of every device
+  together (DELETE /records counts again from then)
 
 FTP: the path C:\www\NAME is stored as ROOT/www/NAME; any other path 550.
+An upload closed in order (FIN) is stored and answered 226 (event
+ftp_stored); one reset (RST) or ABORted is answered 426 or not at all and
+recorded as ftp_incomplete; the bytes received stay in the file.
+SIZE answers only after TYPE I (ASCII mode: 550).
 A fleet's device I keeps its uploads in ROOT/device-IIII/www.
 See docs/emulator.md for examples.
 """
@@ -116,6 +130,10 @@ def parse_args(argv):
         help="send no Content-Length (the connection stays open)")
     add("--ftp-on", action="store_true",
         help="start with svr_ftp_port=21 and the FTP server running")
+    add("--left-in-update", action="store_true",
+        help="start as an update that never finished leaves the device: "
+             "svr_ftp_port=21, user9=UPDATE, the FTP server running (every "
+             "device of a fleet)")
     add("--param", action="append", default=[], metavar="NAME=VALUE",
         help="set or add a parameter at start (repeatable)")
     add("--fault", action="append", default=[], metavar="JSON",
@@ -143,8 +161,11 @@ def parse_args(argv):
         help="seed for which devices fail and how (default 1)")
     fleet.add_argument(
         "--fail-kinds", default=",".join(FAIL_KINDS), metavar="K,K",
-        help="kinds to assort, from: %s (default: all but the last three)"
+        help="kinds to assort, from: %s (default: all but the last five)"
              % ", ".join(ALL_KINDS))
+    fleet.add_argument(
+        "--left-in-update-list", default="", metavar="I,J",
+        help="only these devices (indices from 0) start as --left-in-update")
     fleet.add_argument(
         "--fault-list", metavar="FILE",
         help="write the failing devices (address,http_port,ftp_port,fault) "
@@ -170,8 +191,15 @@ def _check_fleet_args(parser, args):
     for kind in args.fail_kinds:
         if kind not in ALL_KINDS:
             parser.error("--fail-kinds: unknown kind %r" % kind)
+    indices = [i.strip() for i in args.left_in_update_list.split(",")
+               if i.strip()]
+    if not all(i.isdigit() for i in indices):
+        parser.error("--left-in-update-list takes device indices: %r" %
+                     args.left_in_update_list)
+    args.left_in_update_list = [int(i) for i in indices]
     if args.devices is None:
-        for name in ("devices_csv", "fault_list", "base_port"):
+        for name in ("devices_csv", "fault_list", "base_port",
+                     "left_in_update_list"):
             if getattr(args, name):
                 parser.error("--%s needs --devices" % name.replace("_", "-"))
         if args.fail_fraction:
@@ -187,6 +215,9 @@ def _check_fleet_args(parser, args):
         parser.error("--fail-kinds is empty")
     if not 0 <= args.base_port <= 65535:
         parser.error("--base-port must be a port number")
+    for index in args.left_in_update_list:
+        if index >= args.devices:
+            parser.error("--left-in-update-list: no device %d" % index)
 
 
 def _wait_for_stop(stop, watch_stdin):

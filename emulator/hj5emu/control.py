@@ -13,10 +13,13 @@
   GET    /records/ftp       FTP command lines, in order
   DELETE /records           forgets all records, restarts the request count
   POST   /restart           restarts the device now (also one that is stuck)
+  POST   /left-in-update    svr_ftp_port 21, user9 UPDATE, FTP server on now
   GET    /devices           the devices of a fleet: index, ports, root, up
   ANY    /devices/I/...     any request above, for device I (from 0); the
                             plain paths address device 0
   GET    /usage             the emulator's CPU time and peak memory so far
+  GET    /uploads           uploads of every device together: open now, most
+                            open at once, started, stored (top level only)
 
 Requests are served on their own threads; everything they touch is done on
 the event loop through loop.call().
@@ -36,7 +39,7 @@ class _Server(ThreadingHTTPServer):
 
 
 class Control:
-    """`service` has loop, units, usage() and devices()."""
+    """`service` has loop, units, uploads, usage() and devices()."""
 
     def __init__(self, port, service):
         handler = type("ControlHandler", (_Handler,), {"service": service})
@@ -108,6 +111,8 @@ class _Handler(BaseHTTPRequestHandler):
         units = self.service.units
         if parts[0] == "usage" and method == "GET" and len(parts) == 1:
             return 200, self.service.usage()
+        if parts[0] == "uploads" and method == "GET" and len(parts) == 1:
+            return 200, self.service.uploads.snapshot()
         if parts[0] != "devices":
             self.unit = units[0]
             return self._route(method, parts)
@@ -135,6 +140,9 @@ class _Handler(BaseHTTPRequestHandler):
         if head == "restart" and method == "POST" and not rest:
             emu.device.restart()
             return 200, {"ok": True}
+        if head == "left-in-update" and method == "POST" and not rest:
+            emu.leave_in_update()
+            return 200, {"ok": True, "ftp_running": emu.ftp.running}
         return 404, {"error": "no such resource"}
 
     def _params(self, method, rest):
@@ -174,6 +182,7 @@ class _Handler(BaseHTTPRequestHandler):
         records = self.unit.records
         if method == "DELETE" and not rest:
             records.clear()
+            self.service.uploads.clear()
             return 200, {"ok": True}
         if method != "GET":
             return 405, {"error": "method not allowed"}

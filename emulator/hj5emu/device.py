@@ -18,6 +18,8 @@ DEFAULT_PARAMS = (
     ("svr_ftp_port", "0"),
     ("user9", "HJ5M"),
 )
+# What an update that never finished leaves behind: FTP on, marked.
+LEFT_IN_UPDATE = (("svr_ftp_port", "21"), ("user9", "UPDATE"))
 OVERSIZE_BYTES = 20 * 1024
 GARBAGE = b"<html><body>500 ?\x7f#!@ status=ERR\r\n</body></html>\r\n"
 TRAILER = "\r\nEND\r\n"
@@ -104,7 +106,24 @@ class Device:
                     "boot_count": self.boot_count,
                     "restart_count": self.restart_count,
                     "ftp_enabled_at_boot": self.ftp_at_boot,
-                    "stuck": self.stuck, "params": dict(self.params)}
+                    "stuck": self.stuck, "params": dict(self.params),
+                    "left_in_update": self._left_in_update()}
+
+    def left_in_update(self):
+        """True when the parameters show an update that never finished."""
+        with self._lock:
+            return self._left_in_update()
+
+    def _left_in_update(self):
+        return (self.params.get("user9") == "UPDATE" or
+                self.params.get("svr_ftp_port") == "21")
+
+    def leave_in_update(self):
+        """Now as an unfinished update leaves it: FTP on (as if booted with
+        it), user9 UPDATE. The caller starts the FTP server."""
+        with self._lock:
+            self.params.update(LEFT_IN_UPDATE)
+            self.ftp_at_boot = True
 
     def is_up(self):
         """True when the device answers commands."""

@@ -31,6 +31,13 @@ FTP faults ("ftp": name):
   drop_mid_upload   after the first bytes ("after_bytes", default 1) of the
                     upload, data and control connections are reset
   not_started       the FTP server is not running while this fault is set
+  store_short       the upload is answered 226, but the stored file lacks its
+                    last bytes ("drop_bytes", default 1)
+  store_flip        the upload is answered 226, but one byte of the stored
+                    file is inverted (at "at", default the middle byte)
+  no_size           SIZE answered 502 and left out of FEAT
+  slow_store        an upload's data connection is read at "bytes_per_second"
+                    (default 65536)
 
 Every fault may carry "times": N (it is spent after N uses); without it, it
 applies every time.
@@ -46,7 +53,13 @@ HTTP_KINDS = ("code", "execute", "delay_ms", "drip_ms", "truncate", "reset",
               "blackhole", "close", "oversize", "garbage", "token_not_at_end",
               "body")
 FTP_NAMES = ("login_refused", "stor_550", "stor_552", "final_451",
-             "drop_mid_upload", "not_started")
+             "drop_mid_upload", "not_started", "store_short", "store_flip",
+             "no_size", "slow_store")
+# Options of single FTP faults: (fault, least value).
+FTP_OPTIONS = {"after_bytes": ("drop_mid_upload", 1),
+               "drop_bytes": ("store_short", 1),
+               "at": ("store_flip", 0),
+               "bytes_per_second": ("slow_store", 1)}
 COMMON = ("times", "id", "note")
 
 
@@ -106,7 +119,7 @@ def validate(desc):
     """Returns the family of a fault ("http", "restart" or "ftp")."""
     _require(isinstance(desc, dict), "a fault is a JSON object")
     known = set(SELECTORS + HTTP_KINDS + FTP_NAMES + COMMON +
-                ("ftp", "after_bytes", "never_back_after_restart"))
+                tuple(FTP_OPTIONS) + ("ftp", "never_back_after_restart"))
     for key in desc:
         _require(key in known, "unknown key %r" % key)
     if "times" in desc:
@@ -135,9 +148,13 @@ def validate(desc):
     else:
         _require(desc["ftp"] in FTP_NAMES,
                  "ftp must be one of " + ", ".join(FTP_NAMES))
-        if "after_bytes" in desc:
-            _require(_is_int(desc["after_bytes"]) and desc["after_bytes"] >= 1,
-                     "after_bytes must be an integer >= 1")
+    for key, (name, least) in FTP_OPTIONS.items():
+        if key not in desc:
+            continue
+        _require(family == "ftp" and desc["ftp"] == name,
+                 "%s belongs to the ftp fault %s" % (key, name))
+        _require(_is_int(desc[key]) and desc[key] >= least,
+                 "%s must be an integer >= %d" % (key, least))
     return family
 
 

@@ -34,6 +34,8 @@ EXTRA_KINDS = {
     "never_back": {"never_back_after_restart": 1},
     "upload_refused": {"ftp": "stor_550"},
     "ftp_login_refused": {"ftp": "login_refused"},
+    "store_short": {"ftp": "store_short"},
+    "store_flip": {"ftp": "store_flip"},
 }
 ALL_KINDS = dict(FAIL_KINDS, **EXTRA_KINDS)
 BASE_TRIES = 20
@@ -85,8 +87,9 @@ class Fleet:
     """N units on consecutive ports; `failures` maps index to kind."""
 
     def __init__(self, loop, settings, count, base_port=0, root=None,
-                 sink=None, failures=None):
+                 sink=None, failures=None, uploads=None):
         self.failures = failures or {}
+        self.uploads = uploads
         self.created_root = not root
         self.root = os.path.abspath(root or tempfile.mkdtemp(
             prefix="hj5emu-fleet-"))
@@ -135,7 +138,7 @@ class Fleet:
         kind = self.failures.get(i)
         faults = [ALL_KINDS[kind]] if kind else []
         return Unit(loop, settings, base + 2 * i, base + 2 * i + 1, root,
-                    sink, i, params, faults)
+                    sink, i, params, faults, self.uploads)
 
     def start(self):
         for unit in self.units:

@@ -90,6 +90,10 @@ class Records:
         with self._lock:
             return [r[name] for r in self._http]
 
+    def count_events(self, name):
+        with self._lock:
+            return sum(1 for r in self._events if r["event"] == name)
+
     def ftp_lines(self):
         with self._lock:
             return [r["line"] for r in self._ftp]

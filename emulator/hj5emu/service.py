@@ -8,6 +8,7 @@ import time
 
 from .control import Control
 from .fleet import Fleet, choose_failures, raise_fd_limit
+from .ftp_side import Uploads
 from .loop import Loop
 from .records import RecordFile
 from .unit import Settings, Unit
@@ -31,6 +32,7 @@ class Service:
         self.started = time.monotonic()
         self.loop = Loop()
         self.sink = RecordFile(args.record) if args.record else None
+        self.uploads = Uploads()  # every device's together
         self.fleet = None
         self.units = []
         self.control = None
@@ -46,7 +48,8 @@ class Service:
         settings = Settings(args)
         if args.devices is None:
             self.units = [Unit(self.loop, settings, args.http_port,
-                               args.ftp_port, args.root, self.sink)]
+                               args.ftp_port, args.root, self.sink,
+                               uploads=self.uploads)]
         else:
             soft, busy = raise_fd_limit(args.devices)
             if soft != resource.RLIM_INFINITY and soft < busy:
@@ -55,7 +58,8 @@ class Service:
             failures = choose_failures(args.devices, args.fail_fraction,
                                        args.fail_seed, args.fail_kinds)
             self.fleet = Fleet(self.loop, settings, args.devices,
-                               args.base_port, args.root, self.sink, failures)
+                               args.base_port, args.root, self.sink, failures,
+                               self.uploads)
             self.units = self.fleet.units
         self.control = Control(args.control_port, self)
 
@@ -79,6 +83,7 @@ class Service:
     def devices(self):
         return [{"index": i, "http": u.http.port, "ftp": u.ftp.port,
                  "root": u.root, "up": u.device.is_up(),
+                 "left_in_update": u.device.left_in_update(),
                  "fault": self.fleet.failures.get(i) if self.fleet else None}
                 for i, u in enumerate(self.units)]
 

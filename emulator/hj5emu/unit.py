@@ -9,7 +9,7 @@ import os
 import shutil
 import tempfile
 
-from .device import Device
+from .device import LEFT_IN_UPDATE, Device
 from .faults import FaultBook
 from .ftp_side import FtpSide
 from .http_side import HttpSide
@@ -30,6 +30,13 @@ class Settings:
         self.ftp_on = args.ftp_on
         self.params = dict(item.split("=", 1) for item in args.param)
         self.faults = [json.loads(text) for text in args.fault]
+        self.left_in_update = args.left_in_update
+        self.left_in_update_list = set(args.left_in_update_list)
+
+    def leaves_in_update(self, index):
+        """Whether device `index` (None: a lone device) starts as an
+        unfinished update left it."""
+        return self.left_in_update or index in self.left_in_update_list
 
 
 class Unit:
@@ -40,7 +47,7 @@ class Unit:
     """
 
     def __init__(self, loop, settings, http_port, ftp_port, root=None,
-                 sink=None, index=None, params=None, faults=()):
+                 sink=None, index=None, params=None, faults=(), uploads=None):
         self.index = index
         self.created_root = not root
         self.root = os.path.abspath(root or tempfile.mkdtemp(
@@ -48,7 +55,7 @@ class Unit:
         self.http = self.ftp = None
         try:
             self._build(loop, settings, http_port, ftp_port, sink,
-                        params or {}, faults)
+                        params or {}, faults, uploads)
         except BaseException:
             for side in (self.http, self.ftp):
                 if side is not None:
@@ -57,20 +64,22 @@ class Unit:
             raise
 
     def _build(self, loop, settings, http_port, ftp_port, sink, params,
-               faults):
+               faults, uploads):
         self.www = os.path.join(self.root, "www")
         os.makedirs(self.www, exist_ok=True)
         self.records = Records(sink, self.index)
         self.faults = FaultBook()
         for desc in list(settings.faults) + list(faults):
             self.faults.add(desc)
+        params = dict(settings.params, **params)
+        if settings.leaves_in_update(self.index):
+            params.update(LEFT_IN_UPDATE)
         self.device = Device(loop, settings.login_id, settings.password,
-                             dict(settings.params, **params), self.faults,
-                             self.records, settings.reboot_seconds,
-                             settings.ftp_on)
+                             params, self.faults, self.records,
+                             settings.reboot_seconds, settings.ftp_on)
         self.ftp = FtpSide(loop, settings.host, ftp_port, self.www,
                            settings.login_id, settings.password, self.faults,
-                           self.records)
+                           self.records, uploads)
         self.http = HttpSide(loop, settings.host, http_port, self.device,
                              self.records, settings.close,
                              settings.no_length, settings.down)
@@ -99,6 +108,12 @@ class Unit:
         self.faults.clear()
         self.ftp.set_running(self.device.ftp_should_run())
 
+    def leave_in_update(self):
+        """As an unfinished update leaves the device; FTP runs at once (on
+        a device that is down: from its boot)."""
+        self.device.leave_in_update()
+        self.ftp.set_running(self.device.ftp_should_run())
+
     def state(self, control_port):
         out = self.device.state()
         out.update({
@@ -108,6 +123,9 @@ class Unit:
             "root": self.root,
             "faults": self.faults.describe(),
             "http_requests": len(self.records.http_field("seq")),
+            "stored_uploads": self.records.count_events("ftp_stored"),
+            "incomplete_uploads": self.records.count_events(
+                "ftp_incomplete"),
         })
         if self.index is not None:
             out["index"] = self.index
