@@ -56,8 +56,22 @@ std::string UtcTimestamp();
 // `note` says what was raised or what bounds the count.
 std::size_t DescriptorCapacity(std::size_t per_update, std::string* note);
 
-// The operator's Ctrl-C. Constructed once, by main, before any other thread
-// starts; the handler only records the press.
+// What asked the run to stop since the last look.
+struct StopSignals {
+  int interrupts = 0;  // the operator's Ctrl-C
+  // SIGTERM or SIGHUP (what timeout(1), systemd and Ansible send); on
+  // Windows Ctrl-Break and the console's close, logoff and shutdown.
+  int terminations = 0;
+  // The exit status the last termination asks for: 143 for SIGTERM (and
+  // Windows' events), 129 for SIGHUP; 0 when none came.
+  int termination_status = 0;
+
+  bool any() const { return interrupts + terminations > 0; }
+};
+
+// The operator's Ctrl-C and the system's requests to end. Constructed once,
+// by main, before any other thread starts; the handlers only record them.
+// While it lives they no longer end the process: the run decides.
 class InterruptWatch {
  public:
   InterruptWatch();
@@ -65,9 +79,9 @@ class InterruptWatch {
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  // Waits up to `limit` for a press; returns the presses seen since the
-  // last call (0 when none).
-  int Wait(std::chrono::milliseconds limit);
+  // Waits up to `limit` for a signal; returns those seen since the last
+  // call (none at all when nothing came).
+  StopSignals Wait(std::chrono::milliseconds limit);
 
  private:
   struct State;

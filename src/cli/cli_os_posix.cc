@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <iterator>
 #include <string_view>
 
 #include "cli/cli_os.h"
@@ -146,12 +147,14 @@ namespace {
 
 // The write end of the self-pipe: the one thing the handler may touch.
 // Set once by the InterruptWatch that main makes, before the handler is
-// installed.
+// installed. Each signal writes its own byte.
 int interrupt_write_fd = -1;
 
-extern "C" void OnInterrupt(int) {
+constexpr int kWatched[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void OnStopSignal(int signal_number) {
   const int saved = errno;
-  const char byte = 'i';
+  const char byte = static_cast<char>(signal_number);
   [[maybe_unused]] ssize_t ignored = ::write(interrupt_write_fd, &byte, 1);
   errno = saved;
 }
@@ -160,7 +163,7 @@ extern "C" void OnInterrupt(int) {
 
 struct InterruptWatch::State {
   int read_fd = -1;
-  struct sigaction previous {};
+  struct sigaction previous[std::size(kWatched)] = {};
 };
 
 InterruptWatch::InterruptWatch() : state_(std::make_unique<State>()) {
@@ -169,34 +172,44 @@ InterruptWatch::InterruptWatch() : state_(std::make_unique<State>()) {
   state_->read_fd = fds[0];
   interrupt_write_fd = fds[1];
   struct sigaction action {};
-  action.sa_handler = &OnInterrupt;
+  action.sa_handler = &OnStopSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, &state_->previous);
+  for (std::size_t i = 0; i < std::size(kWatched); ++i)
+    ::sigaction(kWatched[i], &action, &state_->previous[i]);
   // A reader that went away (`| head`) fails the write, not the process.
   ::signal(SIGPIPE, SIG_IGN);
 }
 
 InterruptWatch::~InterruptWatch() {
   if (state_->read_fd < 0) return;
-  ::sigaction(SIGINT, &state_->previous, nullptr);
+  for (std::size_t i = 0; i < std::size(kWatched); ++i)
+    ::sigaction(kWatched[i], &state_->previous[i], nullptr);
   ::close(state_->read_fd);
   ::close(interrupt_write_fd);
   interrupt_write_fd = -1;
 }
 
-int InterruptWatch::Wait(std::chrono::milliseconds limit) {
+StopSignals InterruptWatch::Wait(std::chrono::milliseconds limit) {
+  StopSignals signals;
   if (state_->read_fd < 0) {
     ::usleep(static_cast<useconds_t>(limit.count() * 1000));
-    return 0;
+    return signals;
   }
   pollfd watched{state_->read_fd, POLLIN, 0};
   ::poll(&watched, 1, static_cast<int>(limit.count()));
-  int presses = 0;
   char bytes[16];
-  for (ssize_t got; (got = ::read(state_->read_fd, bytes, sizeof bytes)) > 0;)
-    presses += static_cast<int>(got);
-  return presses;
+  for (ssize_t got; (got = ::read(state_->read_fd, bytes, sizeof bytes)) > 0;) {
+    for (ssize_t i = 0; i < got; ++i) {
+      if (bytes[i] == SIGINT) {
+        ++signals.interrupts;
+      } else {
+        ++signals.terminations;
+        signals.termination_status = 128 + bytes[i];
+      }
+    }
+  }
+  return signals;
 }
 
 }  // namespace hj5::cli

@@ -43,7 +43,8 @@ class Fleet {
     while (true) {
       StartWhatMay();
       if (running_.empty() && (presses_ > 0 || next_ == devices_.size())) break;
-      Interrupts(setup_.wait_for_interrupt(kTick));
+      const StopSignals signals = setup_.wait_for_interrupt(kTick);
+      Interrupts(signals.interrupts + signals.terminations);
       CollectEnded();
     }
     FleetResult result;

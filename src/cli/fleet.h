@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "cli/cli_os.h"
 #include "cli/output.h"
 #include "cli/plan.h"
 
@@ -16,9 +17,9 @@ struct FleetSetup {
   // The most devices the process's descriptors carry at a time.
   std::size_t capacity;
   Output& output;
-  // Waits up to the time given for the operator's Ctrl-C; returns the
-  // presses since the last call.
-  std::function<int(std::chrono::milliseconds)> wait_for_interrupt;
+  // Waits up to the time given for a stop signal; returns those since the
+  // last call.
+  std::function<StopSignals(std::chrono::milliseconds)> wait_for_interrupt;
 };
 
 struct FleetResult {
