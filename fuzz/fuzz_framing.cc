@@ -16,13 +16,16 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-// A complete response stays complete as more bytes arrive.
+// A complete response stays complete as more bytes arrive, and one that
+// names its length never forgets it.
 void CheckMonotonic(std::string_view held) {
-  bool complete = false;
+  hj5::LengthFraming seen = hj5::LengthFraming::kNone;
   for (std::size_t n = 0; n <= held.size(); ++n) {
-    bool now = hj5::CompleteByContentLength(held.substr(0, n));
-    Check(!complete || now);
-    complete = now;
+    const hj5::LengthFraming now =
+        hj5::FramingByContentLength(held.substr(0, n));
+    Check(seen != hj5::LengthFraming::kMet || now == hj5::LengthFraming::kMet);
+    Check(seen == hj5::LengthFraming::kNone || now != hj5::LengthFraming::kNone);
+    seen = now;
   }
 }
 
@@ -41,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     Check(hj5::EndsWithClosingToken(more + " \r\n"));
     Check(!hj5::EndsWithClosingToken(more + "x"));
   }
-  if (hj5::CompleteByContentLength(held)) {
+  if (hj5::FramingByContentLength(held) != hj5::LengthFraming::kNone) {
     Check(held.find("\r\n\r\n") != std::string_view::npos);
   }
   return 0;

@@ -13,33 +13,15 @@ namespace {
 
 using namespace hj5;
 
-class NullForm final : public FormOps {
- public:
-  void ShowBox(BoxKind, const std::string&) override { ++boxes; }
-  void SetFieldText(FieldId, const std::string&) override {}
-  std::string FieldText(FieldId) override { return {}; }
-  bool FieldTextFits(FieldId) override { return true; }
-  void SetUpdateEnabled(bool) override {}
-  void StartRestartTimer() override {}
-  void StopRestartTimer() override {}
-  int SendFirmwareMessage() override { return -1; }
-  std::optional<ChosenFile> ChooseFile(const FileChooserRequest&) override {
-    return std::nullopt;
-  }
-  void Interrupt() override {}
-  int boxes = 0;
-};
-
 class ReplyTransport final : public HttpTransport {
  public:
   explicit ReplyTransport(std::string reply) : reply_(std::move(reply)) {}
-  int Exchange(const std::string&, std::uint16_t, std::string_view,
-               std::string* reply, std::uint16_t) override {
+  Status Exchange(const std::string&, std::uint16_t, std::string_view,
+                  std::string* reply, std::uint16_t) override {
     *reply = reply_.substr(0, kReplyCapacity);
-    return 0;
+    return Status();
   }
   void Cancel() override {}
-  std::string LastCause() const override { return {}; }
 
  private:
   std::string reply_;
@@ -47,9 +29,10 @@ class ReplyTransport final : public HttpTransport {
 
 class NullFtp final : public FtpClient {
  public:
-  int Send(const FtpUpload&) override { return ftp_code::kConnection; }
+  Status Send(const FtpUpload&) override {
+    return Status::Failure(ftp_code::kConnection, "");
+  }
   void Cancel() override {}
-  std::string LastCause() const override { return {}; }
 };
 
 class NullClock final : public Clock {
@@ -69,28 +52,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string raw(reinterpret_cast<const char*>(data), size);
   const std::string text = raw.substr(0, raw.find('\0'));
-  const int code = ReplyCode(text);
-  if (code != kNoToken) Check(text.find("HJ5_Ret(") != std::string::npos);
+  const std::optional<int> code = ReplyCode(text);
+  if (code) Check(text.find("HJ5_Ret(") != std::string::npos);
 
-  NullForm form;
   ReplyTransport transport(raw);
   DeviceSession session;
   NullFtp ftp;
   NullClock clock;
   const Platform platform{transport, ftp, clock, 20};
-  const ChosenFile chosen;
-  CauseLog causes;
-  const UpdateContext link{form, platform, session, chosen, causes};
+  const DeviceLink link{platform, session};
   const bool accepted =
       ReplyFailureText(ReplyCode(text.substr(0, HttpTransport::kReplyCapacity)))
           .empty();
-  const int verdict = CommandExchange(link, "ID=a&PW=b", 1);
-  Check(verdict == (accepted ? 0 : -1));
-  Check(form.boxes == (accepted ? 0 : 1));
+  const Status verdict = CommandExchange(link, "ID=a&PW=b");
+  Check(verdict.ok() == accepted);
+  Check(verdict.ok() == verdict.text().empty());
 
-  form.boxes = 0;
-  const int identity = IdentityCheck(link);
-  Check(identity == 0 || identity == -1);
-  Check(form.boxes == (identity == 0 ? 0 : 1));
+  const Status identity = IdentityCheck(link);
+  Check(identity.ok() == identity.text().empty());
   return 0;
 }
