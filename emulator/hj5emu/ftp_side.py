@@ -233,6 +233,15 @@ class _Dtp(DTPHandler):
         netutil.reset_and_close(channel.socket)
         channel.close()
 
+    def use_sendfile(self):
+        # pyftpdlib asks this while it describes the session for a log line,
+        # also after the file was closed (a reply that fails because the
+        # client reset both connections).
+        try:
+            return super().use_sendfile()
+        except ValueError:
+            return False
+
     def close(self):
         if self._closed:
             return
@@ -240,12 +249,15 @@ class _Dtp(DTPHandler):
         if (upload is not None and self.transfer_finished and
                 self.file_obj is not None):
             self._settle_upload(upload)
-        super().close()
-        if upload is not None:
-            stored = bool(self._resp) and self._resp[0].startswith("226")
-            upload.end(stored, self.tot_bytes_received,
-                       None if self.transfer_finished else
-                       self.end_reason or "closed")
+        try:
+            super().close()
+        finally:
+            # Counted however the final reply fared.
+            if upload is not None:
+                stored = bool(self._resp) and self._resp[0].startswith("226")
+                upload.end(stored, self.tot_bytes_received,
+                           None if self.transfer_finished else
+                           self.end_reason or "closed")
 
     def _settle_upload(self, upload):
         """Records (or, under final_451, discards) a complete upload before

@@ -1,6 +1,8 @@
 #ifndef HJ5_CLI_DEVICE_RUN_H_
 #define HJ5_CLI_DEVICE_RUN_H_
 
+#include <memory>
+
 #include "cli/output.h"
 #include "cli/plan.h"
 #include "cli/terminal_form.h"
@@ -9,31 +11,47 @@
 
 namespace hj5::cli {
 
-// One device's update: its own adapters, its terminal form and its runner.
-// Front end's thread, but for Stop(), which may run on a thread of its own.
+// One device's run: its own adapters, its terminal form and its runner for
+// the update (or the check, or the repair), and after a stop that restores,
+// a second set for the recovery.
+// Threading: the front end's thread, but for Stop() and Abandon(), which may
+// run on threads of their own (one per device).
 class DeviceRun {
  public:
   DeviceRun(const PlannedDevice& device, const Plan& plan, Output& output);
+  ~DeviceRun();
   DeviceRun(const DeviceRun&) = delete;
   DeviceRun& operator=(const DeviceRun&) = delete;
 
   // False when no worker could be started.
   bool Start();
   bool Ended() const;
-  void Tick(TerminalForm::Clock::time_point now) { form_.Tick(now); }
-  LiveRow Row() const { return {device_.label, form_.view()}; }
-  // Stops the update at once (every wait interrupted, the worker joined).
+  void Tick(TerminalForm::Clock::time_point now);
+  LiveRow Row() const;
+
+  // Stops the update at once: every wait interrupted, an upload aborted,
+  // the worker joined.
   void Stop();
+  // After Stop(): when the device may be left with FTP on or user9
+  // "UPDATE", starts the recovery (the failure tail, after waiting for a
+  // device that may still be restarting). True when one started.
+  bool Recover();
+  // Stops whatever still runs at once, the recovery included.
+  void Abandon();
+
   // How it ended; once Ended().
   DeviceOutcome Outcome() const;
 
  private:
+  struct Leg;
+
   const PlannedDevice& device_;
   const Plan& plan_;
-  ProductPlatform platform_;
-  TerminalForm form_;
+  Output& output_;
+  std::unique_ptr<Leg> run_;
+  std::unique_ptr<Leg> recovery_;
   bool started_ = false;
-  UpdateRunner runner_;
+  bool stopped_ = false;
 };
 
 }  // namespace hj5::cli

@@ -17,49 +17,61 @@ struct Running {
   std::unique_ptr<DeviceRun> run;
 };
 
-std::string Updates(std::size_t count) {
+std::string Devices(std::size_t count, const char* what) {
   return std::to_string(count) +
-         (count == 1 ? " running update" : " running updates");
+         (count == 1 ? " running device" : " running devices") + what;
 }
 
-// Stops every running device at once, each on a thread of its own, since
-// a stop waits for its worker to end.
-void StopAll(std::vector<Running>& running) {
-  std::vector<std::thread> stoppers;
+// Runs `act` on every running device at once, each on a thread of its own,
+// since a stop waits for its worker to end.
+void OnEach(std::vector<Running>& running, void (DeviceRun::*act)()) {
+  std::vector<std::thread> threads;
   for (Running& entry : running)
-    stoppers.emplace_back([run = entry.run.get()] { run->Stop(); });
-  for (std::thread& stopper : stoppers) stopper.join();
+    threads.emplace_back([run = entry.run.get(), act] { (run->*act)(); });
+  for (std::thread& thread : threads) thread.join();
 }
+
+// How far a stop signal has taken the run.
+enum class Stopping {
+  kNo,
+  kDraining,    // no further device starts
+  kRecovering,  // the running ones stopped, their devices being restored
+  kAbandoned,   // everything stopped at once
+};
 
 class Fleet {
  public:
   explicit Fleet(const FleetSetup& setup)
       : setup_(setup),
         devices_(setup.plan.devices),
-        jobs_(std::min(setup.plan.jobs, setup.capacity)),
+        width_(std::max<std::size_t>(
+            1, std::min(setup.plan.jobs, setup.capacity))),
+        canaries_(std::min(setup.plan.canary, devices_.size())),
         outcomes_(devices_.size()) {}
 
-  FleetResult Run() {
+  RunReport Run() {
     while (true) {
       StartWhatMay();
-      if (running_.empty() && (presses_ > 0 || next_ == devices_.size())) break;
-      const StopSignals signals = setup_.wait_for_interrupt(kTick);
-      Interrupts(signals.interrupts + signals.terminations);
+      if (running_.empty() && (Halted() || next_ == devices_.size())) break;
+      Signals(setup_.wait_for_signals(kTick));
       CollectEnded();
     }
-    FleetResult result;
-    result.interrupted = presses_ > 0;
-    for (std::size_t i = 0; i < devices_.size(); ++i) {
-      result.outcomes.push_back(outcomes_[i].value_or(
-          DeviceOutcome{devices_[i].label, "not started", "", false, {}}));
-    }
-    return result;
+    return Report();
   }
 
  private:
+  bool Halted() const {
+    return stopping_ != Stopping::kNo || stop_ != RunStop::kNone;
+  }
+
+  // The devices that may start now: only the canaries until all of them
+  // have ended.
+  std::size_t Limit() const {
+    return canaries_ended_ < canaries_ ? canaries_ : devices_.size();
+  }
+
   void StartWhatMay() {
-    while (presses_ == 0 && running_.size() < jobs_ &&
-           next_ < devices_.size()) {
+    while (!Halted() && running_.size() < width_ && next_ < Limit()) {
       const std::size_t index = next_++;
       auto run = std::make_unique<DeviceRun>(devices_[index], setup_.plan,
                                              setup_.output);
@@ -71,20 +83,43 @@ class Fleet {
     }
   }
 
-  void Interrupts(int pressed) {
-    if (pressed == 0) return;
-    const bool first = presses_ == 0;
-    presses_ += pressed;
-    if (first) {
-      setup_.output.Note("Interrupted: no further device starts; " +
-                         Updates(running_.size()) +
-                         " will finish. Ctrl-C again stops them at once.");
+  void Signals(const StopSignals& signals) {
+    for (int i = 0; i < signals.interrupts; ++i) {
+      ++interrupts_;
+      Escalate(stopping_ == Stopping::kNo         ? Stopping::kDraining
+               : stopping_ == Stopping::kDraining ? Stopping::kRecovering
+                                                  : Stopping::kAbandoned);
     }
-    if (presses_ >= 2 && !stopped_) {
-      stopped_ = true;
-      setup_.output.Note("Interrupted again: stopping " +
-                         Updates(running_.size()) + " now.");
-      StopAll(running_);
+    for (int i = 0; i < signals.terminations; ++i) {
+      termination_status_ = signals.termination_status;
+      Escalate(stopping_ < Stopping::kRecovering ? Stopping::kRecovering
+                                                 : Stopping::kAbandoned);
+    }
+  }
+
+  void Escalate(Stopping to) {
+    if (to <= stopping_) return;
+    stopping_ = to;
+    Output& out = setup_.output;
+    switch (to) {
+      case Stopping::kDraining:
+        out.Note("Interrupted: no further device starts; " +
+                 Devices(running_.size(), " will finish.") +
+                 " Ctrl-C again stops them and restores their devices.");
+        break;
+      case Stopping::kRecovering:
+        out.Note("Stopping " + Devices(running_.size(), "") +
+                 "; each that may be left in update is restored (FTP off, "
+                 "device code back, restart). Ctrl-C again abandons them.");
+        OnEach(running_, &DeviceRun::Stop);
+        for (Running& entry : running_) entry.run->Recover();
+        break;
+      case Stopping::kAbandoned:
+        out.Note("Abandoning " + Devices(running_.size(), " now."));
+        OnEach(running_, &DeviceRun::Abandon);
+        break;
+      case Stopping::kNo:
+        break;
     }
   }
 
@@ -111,27 +146,67 @@ class Fleet {
     end.kind = "end";
     end.text = outcome.result;
     setup_.output.Emit(end);
+    const bool failed = !outcome.succeeded;
     outcomes_[index] = std::move(outcome);
+    if (index < canaries_) ++canaries_ended_;
+    if (!failed) return;
+    ++failures_;
+    if (stop_ != RunStop::kNone || stopping_ != Stopping::kNo) return;
+    if (index < canaries_) {
+      stop_ = RunStop::kCanary;
+      setup_.output.Note("The canary " + devices_[index].label +
+                         " failed: no other device starts.");
+    } else if (setup_.plan.max_failures &&
+               failures_ > *setup_.plan.max_failures) {
+      stop_ = RunStop::kBudget;
+      setup_.output.Note(std::to_string(failures_) +
+                         " devices failed, more than the " +
+                         std::to_string(*setup_.plan.max_failures) +
+                         " allowed: no further device starts.");
+    }
+  }
+
+  RunReport Report() const {
+    RunReport report;
+    report.stop = stop_;
+    report.max_failures = setup_.plan.max_failures;
+    report.interrupted = stopping_ != Stopping::kNo;
+    if (termination_status_ != 0) {
+      report.signal_status = termination_status_;
+    } else if (interrupts_ > 0) {
+      report.signal_status = 130;
+    }
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+      report.outcomes.push_back(outcomes_[i].value_or(
+          DeviceOutcome{devices_[i].label, "not started", "", false, {}, {}}));
+    }
+    return report;
   }
 
   const FleetSetup& setup_;
   const std::vector<PlannedDevice>& devices_;
-  const std::size_t jobs_;
+  const std::size_t width_;
+  const std::size_t canaries_;
   std::vector<std::optional<DeviceOutcome>> outcomes_;
   std::vector<Running> running_;
   std::size_t next_ = 0;
-  int presses_ = 0;
-  bool stopped_ = false;
+  std::size_t canaries_ended_ = 0;
+  std::size_t failures_ = 0;
+  RunStop stop_ = RunStop::kNone;
+  Stopping stopping_ = Stopping::kNo;
+  int interrupts_ = 0;
+  int termination_status_ = 0;
 };
 
 }  // namespace
 
-FleetResult RunFleet(const FleetSetup& setup) { return Fleet(setup).Run(); }
+RunReport RunFleet(const FleetSetup& setup) { return Fleet(setup).Run(); }
 
-int ExitStatus(const FleetResult& result) {
-  if (result.interrupted) return 130;
+int ExitStatus(const RunReport& report) {
+  if (report.signal_status != 0) return report.signal_status;
+  if (report.stop != RunStop::kNone) return 3;
   const bool all = std::all_of(
-      result.outcomes.begin(), result.outcomes.end(),
+      report.outcomes.begin(), report.outcomes.end(),
       [](const DeviceOutcome& outcome) { return outcome.succeeded; });
   return all ? 0 : 1;
 }

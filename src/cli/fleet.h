@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
-#include <vector>
 
 #include "cli/cli_os.h"
 #include "cli/output.h"
@@ -19,24 +18,27 @@ struct FleetSetup {
   Output& output;
   // Waits up to the time given for a stop signal; returns those since the
   // last call.
-  std::function<StopSignals(std::chrono::milliseconds)> wait_for_interrupt;
-};
-
-struct FleetResult {
-  std::vector<DeviceOutcome> outcomes;  // in the plan's order
-  bool interrupted = false;
+  std::function<StopSignals(std::chrono::milliseconds)> wait_for_signals;
 };
 
 // Runs the plan's devices, at most plan.jobs (and the capacity) at a time,
-// each with its own adapters and runner: the form's whole update, or with
-// --check its identity check alone. A first Ctrl-C starts no further
-// device and lets the running ones finish; a second stops them at once.
+// each with its own adapters and runner, as a rollout:
+//   - the canary devices (plan.canary, the first of the list) first; the
+//     rest start only once all of them succeeded, none after one failed;
+//   - no device starts once more than plan.max_failures have failed, over
+//     the whole run; running ones finish;
+//   - a first Ctrl-C starts no further device and lets the running ones
+//     finish; a second one, or a SIGTERM or SIGHUP, stops every running
+//     device and recovers each that may be left in update (the failure
+//     tail); a further Ctrl-C, or a termination during that, abandons them
+//     at once.
 // Front end's thread.
-FleetResult RunFleet(const FleetSetup& setup);
+RunReport RunFleet(const FleetSetup& setup);
 
-// The exit status of a run: 130 after an interrupt, else 0 when every
-// device succeeded, else 1.
-int ExitStatus(const FleetResult& result);
+// The exit status of a run: the signal's (130 Ctrl-C, 143 SIGTERM, 129
+// SIGHUP) after a stop signal; else 3 when the canary or the budget ended
+// it; else 0 when every device succeeded; else 1.
+int ExitStatus(const RunReport& report);
 
 }  // namespace hj5::cli
 

@@ -59,12 +59,12 @@ int Run(const Plan& plan) {
   const std::size_t columns = TerminalColumns();
   Output output(ModeFor(plan), std::cout, &UtcTimestamp,
                 columns > 1 ? columns - 1 : 79);
-  const FleetResult result = RunFleet(
+  const RunReport report = RunFleet(
       {plan, capacity, output, [&watch](std::chrono::milliseconds limit) {
          return watch.Wait(limit);
        }});
-  const int status = ExitStatus(result);
-  output.Summary(result.outcomes, status, result.interrupted);
+  const int status = ExitStatus(report);
+  output.Summary(report, status);
   return status;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <memory>
 
 namespace hj5::cli {
@@ -8,6 +9,7 @@ namespace {
 
 constexpr const char* kUsage = R"(Usage: hj5-update [options] FILE.xml
        hj5-update --check [options] [FILE.xml]
+       hj5-update --restore [options]
 
 Puts FILE.xml onto HJ-5 devices and runs their update, step for step and
 text for text as the form does: identity check, FTP on, update mark,
@@ -25,6 +27,20 @@ The devices file is CSV with a header line naming its columns: address
 options above). A device listed twice is refused. A file that group or
 others may read is warned about.
 
+A rollout: with --canary N the first N devices of the list are updated
+first, and the rest start only once all of them completed; a canary that
+fails ends the run without touching any other device. --max-failures N
+(or P%, of the devices in the run, rounded down) counts the failures of
+the whole run, canaries included, not per batch: once more than N devices
+have failed, no further device starts, and the running ones finish. A run
+ended so exits 3.
+
+Audit and repair: --check tells, per device, whether an earlier run left it
+in update (its identity reply holds UPDATE and not the device code).
+--restore runs, on each device found so, the update's own failure tail
+without an upload: FTP off, the device code back into user9, restart and
+wait; a device not left in update gets only the identity query.
+
 Before any traffic the form's checks run: the XML check and the file name,
 the address, login ID and password (lengths and bytes). A refusal exits 2
 with the form's text on standard error; no device is touched.
@@ -32,14 +48,20 @@ with the form's text on standard error; no device is touched.
 Output: on a terminal one live line per running device and a summary
 table; otherwise one line per event.
 
-Ctrl-C once: no further device starts, running updates finish. Ctrl-C
-again: every running update stops at once; the summary lists the devices
-that may be left with FTP on or user9 "UPDATE" (the next update accepts
-them).
+Stopping: Ctrl-C once: no further device starts, running updates finish.
+Ctrl-C again, SIGTERM or SIGHUP: every running update stops what it is
+doing (an upload is aborted), and each device that may be left with FTP on
+or user9 UPDATE runs the failure tail (FTP off, device code back, restart,
+wait); a device not yet switched is left as it is. Ctrl-C once more (or
+SIGTERM during that) abandons at once. The summary lists the devices that
+may be left in update and those that may hold part of the file.
 
 Exit status: 0 when every device's update completed (its last box said
 so) and the device answered after its last restart (with --check: every
-device was accepted); 1 otherwise; 2 refused input; 130 interrupted.)";
+device was accepted and none is left in update; with --restore: none is
+left in update); 1 otherwise; 2 refused input; 3 the canary or the failure
+budget ended the run; 130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by
+SIGHUP.)";
 
 // Our usage lines in place of CLI11's.
 class Formatter final : public CLI::Formatter {
@@ -59,10 +81,24 @@ struct Raw {
   std::string password_file;
   std::string devices_file;
   std::size_t jobs = Options::kDefaultJobs;
+  std::size_t canary = 0;
+  std::string max_failures;
   std::vector<std::string> files;
   bool check = false;
+  bool restore = false;
   bool json = false;
 };
+
+const CLI::Validator& BudgetCheck() {
+  static const CLI::Validator check(
+      [](std::string& text) {
+        return ParseFailureBudget(text)
+                   ? std::string()
+                   : "not a count or a percentage (0% to 100%): " + text;
+      },
+      "");
+  return check;
+}
 
 // A port as typed: decimal digits only, 1 to 65535.
 const CLI::Validator& PortCheck() {
@@ -115,10 +151,26 @@ void Describe(CLI::App& app, Raw& raw) {
       ->check(CLI::Range(std::size_t{1}, Options::kMaxJobs).description(""))
       ->type_name("N")
       ->group(many);
+  app.add_option("--canary", raw.canary,
+                 "the first N devices first; the rest only once\n"
+                 "they all completed")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20).description(""))
+      ->type_name("N")
+      ->group(many);
+  app.add_option("--max-failures", raw.max_failures,
+                 "no further device starts once more than N\n"
+                 "(or P% of the devices) failed, over the whole run")
+      ->check(BudgetCheck())
+      ->type_name("N|P%")
+      ->group(many);
   const std::string other = "Other";
   app.add_flag("--check", raw.check,
                "only the identity check on each device;\n"
                "nothing is changed on it")
+      ->group(other);
+  app.add_flag("--restore", raw.restore,
+               "repair each device found left in update:\n"
+               "FTP off, device code back, restart; no file")
       ->group(other);
   app.add_flag("--json", raw.json,
                "one JSON object a line for each event (device,\n"
@@ -142,8 +194,14 @@ bool Take(const CLI::App& app, const Raw& raw, Options& options,
   }
   if (raw.files.size() > 1)
     return Fail(error, "more than one XML file given: " + raw.files[1]);
-  options.check = raw.check;
+  if (raw.check && raw.restore)
+    return Fail(error, "give --check or --restore, not both");
+  if (raw.check) options.mode = RunMode::kCheck;
+  if (raw.restore) options.mode = RunMode::kRestore;
   options.json = raw.json;
+  options.canary = raw.canary;
+  if (app.count("--max-failures"))
+    options.max_failures = ParseFailureBudget(raw.max_failures);
   options.address = raw.address;
   options.jobs = raw.jobs;
   if (app.count("--http-port")) options.http_port = ParsePort(raw.http_port);
@@ -154,12 +212,45 @@ bool Take(const CLI::App& app, const Raw& raw, Options& options,
   if (!raw.files.empty()) options.xml_file = raw.files.front();
   if (options.address.empty() == !options.devices_file)
     return Fail(error, "give either --address or --devices");
-  if (!options.xml_file && !options.check)
+  if (!options.xml_file && options.mode == RunMode::kUpdate)
     return Fail(error, "no XML file given");
+  if (options.xml_file && options.mode == RunMode::kRestore)
+    return Fail(error, "--restore sends no file: " + *options.xml_file);
   return true;
 }
 
 }  // namespace
+
+std::size_t FailureBudget::LimitFor(std::size_t devices) const {
+  if (!is_percent) return count;
+  // In hundredths of a percent, so that 5% of 1,000 is 50 exactly.
+  const auto hundredths = static_cast<std::uint64_t>(percent * 100 + 0.5);
+  return static_cast<std::size_t>(devices * hundredths / 10000);
+}
+
+std::optional<FailureBudget> ParseFailureBudget(std::string_view text) {
+  FailureBudget budget;
+  budget.is_percent = text.ends_with('%');
+  if (budget.is_percent) text.remove_suffix(1);
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  std::size_t dots = 0;
+  for (char c : text) {
+    dots += c == '.';
+    if ((c < '0' || c > '9') && c != '.') return std::nullopt;
+  }
+  if (dots > (budget.is_percent ? 1 : 0) || text.front() == '.' ||
+      text.back() == '.')
+    return std::nullopt;
+  double value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  if (budget.is_percent) {
+    if (value > 100) return std::nullopt;
+    budget.percent = value;
+  } else {
+    budget.count = static_cast<std::size_t>(value);
+  }
+  return budget;
+}
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {
   if (text.empty() || text.size() > 5) return std::nullopt;

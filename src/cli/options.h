@@ -10,6 +10,23 @@
 
 namespace hj5::cli {
 
+// What a run does on each device.
+enum class RunMode {
+  kUpdate,   // the form's whole update
+  kCheck,    // the identity check alone: nothing is changed
+  kRestore,  // the repair of a device an earlier run left in update
+};
+
+// How many failing devices a run bears: once more have failed, no further
+// device starts.
+struct FailureBudget {
+  std::size_t count = 0;    // the most failures borne, or
+  double percent = 0;       // that share of the devices in the run
+  bool is_percent = false;  // (rounded down)
+
+  std::size_t LimitFor(std::size_t devices) const;
+};
+
 // What the command line asked for, as given; nothing checked against a
 // device or a file yet.
 struct Options {
@@ -17,8 +34,12 @@ struct Options {
   static constexpr std::size_t kMaxJobs = 1024;
 
   bool help = false;
-  bool check = false;  // the identity check alone
+  RunMode mode = RunMode::kUpdate;
   bool json = false;
+  // The first `canary` devices of the list are updated first; the rest
+  // start only once all of them completed.
+  std::size_t canary = 0;
+  std::optional<FailureBudget> max_failures;
   std::string address;  // --address HOST[:HTTP_PORT]
   std::optional<std::uint16_t> http_port;
   std::optional<std::uint16_t> ftp_port;
@@ -33,6 +54,9 @@ struct Options {
 // nullopt and says why in `*error`.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args,
                                     std::string* error);
+
+// "N" or "P%" (P from 0 to 100, decimals allowed).
+std::optional<FailureBudget> ParseFailureBudget(std::string_view text);
 
 // A port as typed: decimal digits only, 1 to 65535.
 std::optional<std::uint16_t> ParsePort(std::string_view text);

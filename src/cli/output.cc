@@ -67,8 +67,11 @@ nlohmann::ordered_json SummaryEntry(const DeviceOutcome& outcome) {
   if (outcome.update) {
     entry["step"] = StepName(outcome.update->reached);
     entry["answered_after_restart"] = outcome.update->answered_after_restart;
+    entry["found_in_update"] = outcome.update->found_in_update;
+    entry["partial_upload"] = outcome.update->partial_upload;
     entry["failures"] = Failures(*outcome.update);
   }
+  if (outcome.recovery) entry["recovery"] = Failures(*outcome.recovery);
   return entry;
 }
 
@@ -158,48 +161,104 @@ void Output::Live(const std::vector<LiveRow>& rows) {
   DrawLiveLocked();
 }
 
-void Output::SummaryTableLocked(const std::vector<DeviceOutcome>& outcomes) {
+std::size_t RunReport::Count(bool started, bool succeeded) const {
+  return static_cast<std::size_t>(std::count_if(
+      outcomes.begin(), outcomes.end(), [&](const DeviceOutcome& outcome) {
+        return (outcome.result != "not started") == started &&
+               outcome.succeeded == succeeded;
+      }));
+}
+
+namespace {
+
+const char* StopName(RunStop stop) {
+  switch (stop) {
+    case RunStop::kCanary:
+      return "canary";
+    case RunStop::kBudget:
+      return "budget";
+    case RunStop::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+// "\n  device" for each device `pick` chooses.
+template <typename Pick>
+std::string Listed(const RunReport& report, Pick pick) {
+  std::string list;
+  for (const DeviceOutcome& outcome : report.outcomes)
+    if (pick(outcome)) list += "\n  " + outcome.device;
+  return list;
+}
+
+}  // namespace
+
+void Output::SummaryTableLocked(const RunReport& report) {
   std::size_t width = 6;
-  for (const DeviceOutcome& outcome : outcomes)
+  for (const DeviceOutcome& outcome : report.outcomes)
     width = std::max(width, outcome.device.size());
   out_ << "\n"
-       << Padded("device", width) << "  " << Padded("result", 11)
+       << Padded("device", width) << "  " << Padded("result", 13)
        << "  last text\n";
-  std::size_t succeeded = 0;
-  std::string left;
-  for (const DeviceOutcome& outcome : outcomes) {
-    out_ << Padded(outcome.device, width) << "  " << Padded(outcome.result, 11)
+  for (const DeviceOutcome& outcome : report.outcomes) {
+    out_ << Padded(outcome.device, width) << "  " << Padded(outcome.result, 13)
          << "  " << outcome.text << "\n";
-    succeeded += outcome.succeeded ? 1 : 0;
-    if (outcome.left_in_update()) left += "\n  " + outcome.device;
   }
-  out_ << succeeded << " of " << outcomes.size() << " devices succeeded\n";
+  const std::size_t succeeded = report.Count(true, true);
+  const std::size_t failed = report.Count(true, false);
+  const std::size_t not_started = report.Count(false, false);
+  out_ << succeeded << " of " << report.outcomes.size()
+       << " devices succeeded; " << failed << " failed, " << not_started
+       << " not started\n";
+  if (report.stop == RunStop::kCanary) {
+    out_ << "Stopped by the canary: a canary failed, so no other device "
+            "was started.\n";
+  } else if (report.stop == RunStop::kBudget) {
+    out_ << "Stopped by the failure budget: " << failed
+         << " failed, more than the " << *report.max_failures
+         << " allowed; no further device was started.\n";
+  }
+  const std::string left =
+      Listed(report, [](const DeviceOutcome& o) { return o.left_in_update(); });
   if (!left.empty()) {
-    out_ << "May be left with FTP on or user9 \"UPDATE\" (the next update "
-            "accepts them):"
+    out_ << "May be left with FTP on or user9 \"UPDATE\" (hj5-update "
+            "--restore repairs them; the next update accepts them):"
          << left << "\n";
+  }
+  const std::string partial =
+      Listed(report, [](const DeviceOutcome& o) { return o.partial_upload(); });
+  if (!partial.empty()) {
+    out_ << "May hold part of the file (its upload was cut short):" << partial
+         << "\n";
   }
 }
 
-void Output::Summary(const std::vector<DeviceOutcome>& outcomes,
-                     int exit_status, bool interrupted) {
+void Output::Summary(const RunReport& report, int exit_status) {
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::kJson) {
     nlohmann::ordered_json devices = nlohmann::ordered_json::array();
-    for (const DeviceOutcome& outcome : outcomes)
+    for (const DeviceOutcome& outcome : report.outcomes)
       devices.push_back(SummaryEntry(outcome));
-    WriteJson(out_, {{"time", timestamp_()},
-                     {"kind", "summary"},
-                     {"exit", exit_status},
-                     {"interrupted", interrupted},
-                     {"devices", devices}});
+    const char* stopped_by = StopName(report.stop);
+    WriteJson(out_,
+              {{"time", timestamp_()},
+               {"kind", "summary"},
+               {"exit", exit_status},
+               {"interrupted", report.interrupted},
+               {"stopped_by", stopped_by ? nlohmann::ordered_json(stopped_by)
+                                         : nlohmann::ordered_json()},
+               {"succeeded", report.Count(true, true)},
+               {"failed", report.Count(true, false)},
+               {"not_started", report.Count(false, false)},
+               {"devices", devices}});
     return;
   }
   if (mode_ == OutputMode::kLive) {
     EraseLiveLocked();
     live_.clear();
   }
-  SummaryTableLocked(outcomes);
+  SummaryTableLocked(report);
   out_ << std::flush;
 }
 

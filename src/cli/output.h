@@ -28,10 +28,35 @@ struct DeviceOutcome {
   bool succeeded = false;
   // What the runner returned; none when the update never started.
   std::optional<UpdateOutcome> update;
+  // After a stop that restores: how the recovery ended.
+  std::optional<UpdateOutcome> recovery;
 
+  // The device may be left with FTP on or user9 "UPDATE".
   bool left_in_update() const {
+    if (recovery) return recovery->may_be_left_in_update;
     return update && update->may_be_left_in_update;
   }
+  // The device may hold part of the file.
+  bool partial_upload() const { return update && update->partial_upload; }
+};
+
+// What ended a run before every device had its turn.
+enum class RunStop {
+  kNone,
+  kCanary,  // a canary failed
+  kBudget,  // more devices failed than the budget bears
+};
+
+// How a run ended.
+struct RunReport {
+  std::vector<DeviceOutcome> outcomes;  // in the plan's order
+  RunStop stop = RunStop::kNone;
+  std::optional<std::size_t> max_failures;
+  bool interrupted = false;  // by Ctrl-C, SIGTERM or SIGHUP
+  int signal_status = 0;     // 130, 143 or 129 after one; else 0
+
+  // Devices that failed, succeeded, and never started.
+  std::size_t Count(bool started, bool succeeded) const;
 };
 
 // A running device's live line.
@@ -55,8 +80,7 @@ class Output {
   void Note(const std::string& text);
   // Redraws the live lines (live mode only).
   void Live(const std::vector<LiveRow>& rows);
-  void Summary(const std::vector<DeviceOutcome>& outcomes, int exit_status,
-               bool interrupted);
+  void Summary(const RunReport& report, int exit_status);
 
  private:
   // Live mode: writes `line` above the live lines.
@@ -64,7 +88,7 @@ class Output {
   void EraseLiveLocked();
   void DrawLiveLocked();
   void EmitJsonLocked(const Event& event, const std::string& time);
-  void SummaryTableLocked(const std::vector<DeviceOutcome>& outcomes);
+  void SummaryTableLocked(const RunReport& report);
 
   const OutputMode mode_;
   std::ostream& out_;

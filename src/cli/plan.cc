@@ -180,7 +180,8 @@ std::optional<PlanRefusal> CheckFile(const std::string& path, Plan& plan) {
 std::variant<Plan, PlanRefusal> Prepare(const Options& options,
                                         const PlanHost& host) {
   Plan plan;
-  plan.check = options.check;
+  plan.mode = options.mode;
+  plan.canary = options.canary;
   plan.json = options.json;
   plan.jobs = options.jobs;
   std::variant<std::vector<DeviceEntry>, PlanRefusal> read =
@@ -200,6 +201,8 @@ std::variant<Plan, PlanRefusal> Prepare(const Options& options,
     if (auto* refusal = std::get_if<PlanRefusal>(&checked)) return *refusal;
     plan.devices.push_back(std::get<PlannedDevice>(std::move(checked)));
   }
+  if (options.max_failures)
+    plan.max_failures = options.max_failures->LimitFor(plan.devices.size());
   return plan;
 }
 

@@ -21,10 +21,13 @@ struct PlannedDevice {
 
 // Everything a run needs, checked before any traffic.
 struct Plan {
-  bool check = false;
+  RunMode mode = RunMode::kUpdate;
   bool json = false;
   std::size_t jobs = Options::kDefaultJobs;
-  std::optional<ChosenFile> file;  // none with --check alone
+  std::size_t canary = 0;
+  // The most devices that may fail before no further device starts.
+  std::optional<std::size_t> max_failures;
+  std::optional<ChosenFile> file;  // none without an update
   std::uint64_t file_size = 0;
   std::vector<PlannedDevice> devices;
 };

@@ -18,7 +18,8 @@ bool Contains(const std::string& text, const std::string& word) {
 
 }  // namespace
 
-Status IdentityCheck(const DeviceLink& link) {
+Status IdentityCheck(const DeviceLink& link, bool* in_update) {
+  if (in_update) *in_update = false;
   std::string reply;
   const std::string body = CommandBody(Command::kQueryDevice, link.session);
   if (Status sent = SendCommand(link, body, &reply); !sent.ok()) return sent;
@@ -28,7 +29,11 @@ Status IdentityCheck(const DeviceLink& link) {
                            ReplyCause(reply));
   }
   const std::string& code = link.session.device_code;
-  if (Contains(reply, code) || Contains(reply, "UPDATE")) return Status();
+  if (Contains(reply, code)) return Status();
+  if (Contains(reply, "UPDATE")) {
+    if (in_update) *in_update = true;
+    return Status();
+  }
   return Status::Failure(-1, "Device Code Error.",
                          "neither \"" + code +
                              "\" nor \"UPDATE\" in the reply; " +

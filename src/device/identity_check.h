@@ -10,8 +10,10 @@ namespace hj5 {
 // session's device code or "UPDATE" (left behind by an update that did not
 // finish). A refusal carries the operator's text ("Device Code Error.",
 // "Login ID Error!!", "Communication Error(...)", ...) and its cause; the
-// caller tells the operator. Worker thread.
-Status IdentityCheck(const DeviceLink& link);
+// caller tells the operator. When given, `*in_update` tells whether an
+// accepted device is left in update: its reply holds "UPDATE" and not the
+// device code. Worker thread.
+Status IdentityCheck(const DeviceLink& link, bool* in_update = nullptr);
 
 }  // namespace hj5
 

@@ -1,6 +1,8 @@
 #include "platform/curl_ftp_client.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -98,6 +100,22 @@ size_t KeepReply(char* buffer, size_t size, size_t count, void* data) {
 // Called about once a second in every wait (connect, replies, data) and more
 // often while data flows: keeps the bytes uploaded and aborts the upload
 // after Cancel().
+// An upload that is cut short (Cancel(), or the local file failed to read)
+// must never end its data connection in order: the server would take the
+// bytes so far for the whole file. Its sockets are reset instead.
+bool Aborting(const Transfer& transfer) {
+  return transfer.cancelled->load() || !transfer.read.ok();
+}
+
+// libcurl closes every socket through here.
+int CloseSocket(void* data, curl_socket_t socket) {
+  if (Aborting(*static_cast<Transfer*>(data))) {
+    const linger reset{1, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
+  return ::close(socket);
+}
+
 int WatchCancel(void* data, curl_off_t, curl_off_t, curl_off_t,
                 curl_off_t uploaded) {
   auto* transfer = static_cast<Transfer*>(data);
@@ -231,6 +249,10 @@ CURLcode Configure(CURL* easy, CURLU* url, const FtpUpload& upload,
   options.Set(CURLOPT_XFERINFOFUNCTION, &WatchCancel);
   // The flag it reads and the count it keeps.
   options.Set(CURLOPT_XFERINFODATA, static_cast<void*>(&transfer));
+  // An aborted upload resets its connections rather than closing them.
+  options.Set(CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+  // Whether the upload is being aborted.
+  options.Set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&transfer));
   // Bounds the connection phase: name lookup, TCP connect, greeting, login.
   options.Set(CURLOPT_CONNECTTIMEOUT_MS,
               WholeMilliseconds(limits.connect_timeout));

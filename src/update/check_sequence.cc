@@ -8,9 +8,12 @@ namespace hj5 {
 UpdateOutcome CheckSequence(const UpdateContext& context) {
   UpdateRun run(context);
   run.Reached(UpdateStep::kIdentityCheck);
-  if (Status identity = IdentityCheck(context.device()); !identity.ok()) {
+  bool in_update = false;
+  if (Status identity = IdentityCheck(context.device(), &in_update);
+      !identity.ok()) {
     run.ReportError(identity);
   } else {
+    if (in_update) run.FoundInUpdate();
     run.MarkCompleted();
   }
   return run.Finish();

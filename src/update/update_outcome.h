@@ -41,6 +41,15 @@ struct UpdateOutcome {
   bool may_be_left_in_update = false;
   // A restart was sent and the device answered after the last one.
   bool answered_after_restart = false;
+  // A restart was sent and the device has not answered since: it may still
+  // be restarting.
+  bool restart_pending = false;
+  // The upload began sending the file and did not end stored: the device
+  // may hold part of it.
+  bool partial_upload = false;
+  // The identity check found the device left in update by an earlier run:
+  // its reply held "UPDATE" and not the device code.
+  bool found_in_update = false;
   // The runner stopped the update before its end.
   bool stopped = false;
   // What the operator was told went wrong, in order: each warning box's

@@ -39,6 +39,8 @@ void UpdateRun::Track(Command command, bool accepted) {
       code_restored_ |= accepted;
       break;
     case Command::kRestartDevice:
+      // Sent, the device may restart whatever its reply.
+      outcome_.restart_pending = true;
       if (!accepted) break;
       outcome_.answered_after_restart = false;
       settled_ |= ftp_off_ && code_restored_;

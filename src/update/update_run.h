@@ -57,7 +57,23 @@ class UpdateRun {
   void Keep(const Status& failure);
 
   // The wait after the last restart was answered.
-  void RestartAnswered() { outcome_.answered_after_restart = true; }
+  void RestartAnswered() {
+    outcome_.answered_after_restart = true;
+    outcome_.restart_pending = false;
+  }
+
+  // The identity check found the device left in update: from now on it
+  // counts as switched until the tail has undone it.
+  void FoundInUpdate() {
+    outcome_.found_in_update = true;
+    switched_ = true;
+  }
+
+  // A device an earlier, stopped run may have left in update.
+  void MayBeSwitched() { switched_ = true; }
+
+  // The upload began and did not end stored.
+  void UploadCut() { outcome_.partial_upload = true; }
 
   // The operator is told "Update completed.".
   void MarkCompleted() { outcome_.completed = true; }

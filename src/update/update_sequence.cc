@@ -10,10 +10,13 @@ namespace {
 void Update(UpdateRun& run) {
   run.Reached(UpdateStep::kIdentityCheck);
   run.ShowStatus("Processing(0)");
-  if (Status identity = IdentityCheck(run.context().device()); !identity.ok()) {
+  bool in_update = false;
+  const Status identity = IdentityCheck(run.context().device(), &in_update);
+  if (!identity.ok()) {
     run.ReportError(identity);
     return run.End(BoxKind::kWarning, "Update Failure.");
   }
+  if (in_update) run.FoundInUpdate();
   if (!run.Step(UpdateStep::kFtpOn, kStepPauseMs, "Processing(1)",
                 Command::kFtpOn))
     return run.End(BoxKind::kWarning, kUpdateError);
@@ -31,6 +34,7 @@ void Update(UpdateRun& run) {
   // is still restored. The upload's handler showed its own box.
   const Status sent = run.form().SendFirmwareMessage();
   run.Keep(sent);
+  if (!sent.ok() && run.context().platform.ftp.BytesSent() > 0) run.UploadCut();
   FinishSequence(run, /*failed=*/!sent.ok());
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -17,31 +18,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The value of `name` in a flat JSON line: a string (its escapes of quote
-// and backslash read) or a bare token; "" when it is missing.
-std::string Field(const std::string& json, const std::string& name) {
-  const std::string key = "\"" + name + "\":";
-  std::size_t at = json.find(key);
-  if (at == std::string::npos) return "";
-  at += key.size();
-  std::string value;
-  if (json[at] != '"') {
-    while (at < json.size() && json[at] != ',' && json[at] != '}')
-      value += json[at++];
-    return value;
-  }
-  for (++at; at < json.size() && json[at] != '"'; ++at) {
-    if (json[at] == '\\') ++at;
-    value += json[at];
-  }
-  return value;
-}
-
-// The summary's entry for `device`.
-std::string SummaryOf(const std::string& summary, const std::string& device) {
-  const std::size_t at = summary.find("{\"device\":\"" + device + "\"");
-  if (at == std::string::npos) return "";
-  return summary.substr(at, summary.find('}', at) - at + 1);
+// The value of `name` in a JSON line, as text.
+std::string Field(const std::string& line, const char* name) {
+  return TextOf(JsonLine(line), name);
 }
 
 // A JSON event as the recording form writes the same thing; "" for the
@@ -124,9 +103,9 @@ TEST_F(CliE2eTest, OneDeviceReportsTheFormsStepsAndTextsAsJson) {
   EXPECT_EQ(events, expected);
   EXPECT_EQ(device.StoredFile(path_.substr(5)), content_);
   ASSERT_FALSE(cli.lines().empty());
-  const std::string& summary = cli.lines().back();
-  EXPECT_EQ(Field(summary, "kind"), "summary");
-  EXPECT_EQ(Field(SummaryOf(summary, Label(device)), "result"), "completed");
+  EXPECT_EQ(Field(cli.lines().back(), "kind"), "summary");
+  EXPECT_EQ(TextOf(SummaryOf(cli.lines(), Label(device)), "result"),
+            "completed");
 }
 
 TEST_F(CliE2eTest, OfFourDevicesExactlyTheTwoThatFailAreReported) {
@@ -145,10 +124,9 @@ TEST_F(CliE2eTest, OfFourDevicesExactlyTheTwoThatFailAreReported) {
                   "2", "--json", path_},
                  env_);
   EXPECT_EQ(cli.Wait(120s), 1) << cli.ErrorText();
-  const std::string summary = cli.lines().empty() ? "" : cli.lines().back();
   const char* results[] = {"completed", "failed", "failed", "completed"};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(Field(SummaryOf(summary, Label(*devices[i])), "result"),
+    EXPECT_EQ(TextOf(SummaryOf(cli.lines(), Label(*devices[i])), "result"),
               results[i])
         << i;
   }
@@ -173,7 +151,10 @@ TEST_F(CliE2eTest, OfFourDevicesExactlyTheTwoThatFailAreReported) {
   EXPECT_EQ(devices[0]->StoredFile(path_.substr(5)), content_);
 }
 
-TEST_F(CliE2eTest, CtrlCOnceLetsRunningUpdatesFinishAndTwiceStopsThem) {
+// Once: no further start. Twice: the running update stops and its device's
+// recovery begins (it first waits for the restarting device). Three times:
+// abandoned at once, the device left as it is and said so.
+TEST_F(CliE2eTest, CtrlCOnceFinishesTwiceRestoresThriceAbandons) {
   EmulatorProcess quick({"--reboot-seconds", "1"});
   EmulatorProcess slow({"--reboot-seconds", "1"});
   EmulatorProcess later({"--reboot-seconds", "1"});
@@ -194,7 +175,7 @@ TEST_F(CliE2eTest, CtrlCOnceLetsRunningUpdatesFinishAndTwiceStopsThem) {
       [](const std::string& line) {
         return Field(line, "text")
                    .find(
-                       "no further device starts; 2 running updates will "
+                       "no further device starts; 2 running devices will "
                        "finish") != std::string::npos;
       },
       5s));
@@ -211,19 +192,150 @@ TEST_F(CliE2eTest, CtrlCOnceLetsRunningUpdatesFinishAndTwiceStopsThem) {
       },
       10s));
   cli.Interrupt();
+  ASSERT_TRUE(cli.WaitForLine(
+      [&](const std::string& line) {
+        return HasKind(line, Label(slow), "timer", "start");
+      },
+      5s));
+  cli.Interrupt();
   const auto pressed = std::chrono::steady_clock::now();
   EXPECT_EQ(cli.Wait(10s), 130) << cli.ErrorText();
   EXPECT_LT(std::chrono::steady_clock::now() - pressed, 3s);
   for (const std::string& line : cli.lines()) {
     EXPECT_NE(Field(line, "device"), Label(later)) << line;
   }
-  const std::string summary = cli.lines().empty() ? "" : cli.lines().back();
-  EXPECT_EQ(Field(SummaryOf(summary, Label(quick)), "result"), "failed");
-  EXPECT_EQ(Field(SummaryOf(summary, Label(slow)), "result"), "stopped");
-  EXPECT_EQ(Field(SummaryOf(summary, Label(slow)), "left_in_update"), "true");
-  EXPECT_EQ(Field(SummaryOf(summary, Label(later)), "result"), "not started");
-  EXPECT_EQ(Field(summary, "exit"), "130");
+  const std::vector<std::string>& lines = cli.lines();
+  EXPECT_EQ(TextOf(SummaryOf(lines, Label(quick)), "result"), "failed");
+  EXPECT_EQ(TextOf(SummaryOf(lines, Label(slow)), "result"), "stopped");
+  EXPECT_EQ(TextOf(SummaryOf(lines, Label(slow)), "left_in_update"), "true");
+  EXPECT_EQ(TextOf(SummaryOf(lines, Label(later)), "result"), "not started");
+  EXPECT_EQ(Field(lines.back(), "exit"), "130");
   EXPECT_EQ(slow.Param("user9"), "UPDATE");
+}
+
+// --- Rollouts that protect a fleet --------------------------------------
+
+// Emulated devices, each on ports of its own.
+std::vector<std::unique_ptr<EmulatorProcess>> Devices(
+    int count,
+    const std::vector<std::string>& args = {"--reboot-seconds", "0.5"}) {
+  std::vector<std::unique_ptr<EmulatorProcess>> devices;
+  for (int i = 0; i < count; ++i)
+    devices.push_back(std::make_unique<EmulatorProcess>(args));
+  return devices;
+}
+
+std::vector<EmulatorProcess*> Pointers(
+    const std::vector<std::unique_ptr<EmulatorProcess>>& owned) {
+  std::vector<EmulatorProcess*> pointers;
+  for (const auto& device : owned) pointers.push_back(device.get());
+  return pointers;
+}
+
+constexpr char kFtpOnRefused[] =
+    R"({"match": {"CODE": "svr_ftp_port", "DATA": "21"}, "code": -5})";
+
+TEST_F(CliE2eTest, AFailingCanaryLeavesEveryOtherDeviceUntouched) {
+  const auto owned = Devices(3);
+  for (const auto& device : owned) ASSERT_TRUE(device->ok());
+  owned[0]->AddFault(kFtpOnRefused);
+  CliProcess cli({"--devices", DeviceList(Pointers(owned)), "--id", "admin",
+                  "--canary", "1", "--json", path_},
+                 env_);
+  EXPECT_EQ(cli.Wait(60s), 3) << cli.ErrorText();
+  EXPECT_EQ(TextOf(JsonLine(cli.lines().back()), "stopped_by"), "canary");
+  for (int i : {1, 2}) {
+    EXPECT_TRUE(owned[i]->RequestBodies().empty()) << i;
+    EXPECT_EQ(TextOf(SummaryOf(cli.lines(), Label(*owned[i])), "result"),
+              "not started");
+  }
+}
+
+// 40% of 6 devices is a budget of 2: the third failure ends the run.
+TEST_F(CliE2eTest, TheFailureBudgetStartsNoDeviceAfterItIsExceeded) {
+  const auto owned = Devices(6);
+  for (const auto& device : owned) ASSERT_TRUE(device->ok());
+  for (int i = 0; i < 5; ++i) owned[i]->AddFault(kFtpOnRefused);
+  CliProcess cli({"--devices", DeviceList(Pointers(owned)), "--id", "admin",
+                  "--jobs", "1", "--max-failures", "40%", "--json", path_},
+                 env_);
+  EXPECT_EQ(cli.Wait(60s), 3) << cli.ErrorText();
+  const nlohmann::json summary = JsonLine(cli.lines().back());
+  EXPECT_EQ(TextOf(summary, "stopped_by"), "budget");
+  EXPECT_EQ(TextOf(summary, "failed"), "3");
+  EXPECT_EQ(TextOf(summary, "not_started"), "3");
+  for (int i = 3; i < 6; ++i)
+    EXPECT_TRUE(owned[i]->RequestBodies().empty()) << i;
+}
+
+// SIGTERM while one device restarts and another receives the file: both
+// stop, the upload is aborted (its device never stores the part it got as
+// the whole), and both are brought back to FTP off and the device code.
+TEST_F(CliE2eTest, SigtermRestoresDevicesInTheirRestartAndTheirUpload) {
+  EmulatorProcess restarting({"--reboot-seconds", "10"});
+  EmulatorProcess receiving({"--reboot-seconds", "0.5"});
+  ASSERT_TRUE(restarting.ok() && receiving.ok());
+  receiving.AddFault(R"({"ftp": "slow_store", "bytes_per_second": 8388608})");
+  // Larger than what the sockets' buffers hold, so that the upload is still
+  // sending when the signal comes.
+  std::ofstream(path_, std::ios::binary | std::ios::app)
+      << std::string(48 << 20, 'x');
+  CliProcess cli({"--devices", DeviceList({&restarting, &receiving}), "--id",
+                  "admin", "--json", path_},
+                 env_);
+  ASSERT_TRUE(cli.WaitForLine(
+      [&](const std::string& line) {
+        return HasKind(line, Label(receiving), "upload");
+      },
+      30s));
+  std::this_thread::sleep_for(500ms);
+  cli.Signal(SIGTERM);
+  EXPECT_EQ(cli.Wait(150s), 143) << cli.ErrorText();
+  for (EmulatorProcess* device : {&restarting, &receiving}) {
+    EXPECT_EQ(device->Param("svr_ftp_port"), "0");
+    EXPECT_EQ(device->Param("user9"), "HJ5M");
+    const nlohmann::json entry = SummaryOf(cli.lines(), Label(*device));
+    EXPECT_EQ(TextOf(entry, "result"), "restored");
+    EXPECT_EQ(TextOf(entry, "left_in_update"), "false");
+  }
+  EXPECT_EQ(TextOf(SummaryOf(cli.lines(), Label(receiving)), "partial_upload"),
+            "true");
+  const nlohmann::json state = JsonLine(receiving.Control("GET", "/state"));
+  EXPECT_EQ(TextOf(state, "stored_uploads"), "0");
+  EXPECT_EQ(TextOf(state, "incomplete_uploads"), "1");
+}
+
+TEST_F(CliE2eTest, CheckFindsAndRestoreRepairsExactlyTheDevicesLeftInUpdate) {
+  EmulatorProcess left({"--reboot-seconds", "0.5", "--left-in-update"});
+  EmulatorProcess fine({"--reboot-seconds", "0.5"});
+  EmulatorProcess also_left({"--reboot-seconds", "0.5", "--left-in-update"});
+  ASSERT_TRUE(left.ok() && fine.ok() && also_left.ok());
+  const std::string list = DeviceList({&left, &fine, &also_left});
+  CliProcess check({"--check", "--devices", list, "--id", "admin", "--json"},
+                   env_);
+  EXPECT_EQ(check.Wait(30s), 1) << check.ErrorText();
+  const char* found[] = {"in update", "accepted", "in update"};
+  EmulatorProcess* devices[] = {&left, &fine, &also_left};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(TextOf(SummaryOf(check.lines(), Label(*devices[i])), "result"),
+              found[i]);
+    devices[i]->ClearRecords();
+  }
+  CliProcess restore(
+      {"--restore", "--devices", list, "--id", "admin", "--json"}, env_);
+  EXPECT_EQ(restore.Wait(60s), 0) << restore.ErrorText();
+  for (EmulatorProcess* device : {&left, &also_left}) {
+    EXPECT_EQ(TextOf(SummaryOf(restore.lines(), Label(*device)), "result"),
+              "restored");
+    EXPECT_EQ(device->Param("svr_ftp_port"), "0");
+    EXPECT_EQ(device->Param("user9"), "HJ5M");
+    EXPECT_EQ(device->BootCount(), 2);
+  }
+  EXPECT_EQ(TextOf(SummaryOf(restore.lines(), Label(fine)), "result"),
+            "not in update");
+  ASSERT_EQ(fine.RequestBodies().size(), 1u);  // the identity query alone
+  EXPECT_NE(fine.RequestBodies()[0].find("MODE=4"), std::string::npos);
+  EXPECT_EQ(fine.BootCount(), 1);
 }
 
 }  // namespace

@@ -102,11 +102,33 @@ int CliProcess::Wait(std::chrono::milliseconds limit) {
   return -1;
 }
 
-void CliProcess::Interrupt() { ::kill(pid_, SIGINT); }
+void CliProcess::Signal(int signal_number) { ::kill(pid_, signal_number); }
 
 std::string CliProcess::ErrorText() const {
   std::ifstream in(err_path_);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+nlohmann::json JsonLine(const std::string& line) {
+  return nlohmann::json::parse(line, nullptr, /*allow_exceptions=*/false);
+}
+
+nlohmann::json SummaryOf(const std::vector<std::string>& lines,
+                         const std::string& device) {
+  if (lines.empty()) return nlohmann::json::object();
+  const nlohmann::json summary = JsonLine(lines.back());
+  if (!summary.is_object() || !summary.contains("devices"))
+    return nlohmann::json::object();
+  for (const nlohmann::json& entry : summary["devices"]) {
+    if (TextOf(entry, "device") == device) return entry;
+  }
+  return nlohmann::json::object();
+}
+
+std::string TextOf(const nlohmann::json& event, const char* name) {
+  if (!event.is_object() || !event.contains(name)) return "";
+  const nlohmann::json& value = event[name];
+  return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
 }  // namespace hj5::test

@@ -1,10 +1,12 @@
 #ifndef HJ5_TESTS_CLI_CLI_PROCESS_H_
 #define HJ5_TESTS_CLI_CLI_PROCESS_H_
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,8 @@ class CliProcess {
   // child has not ended within `limit` (it is then killed).
   int Wait(std::chrono::milliseconds limit);
 
-  void Interrupt();  // SIGINT, as Ctrl-C on a terminal
+  void Interrupt() { Signal(SIGINT); }  // as Ctrl-C on a terminal
+  void Signal(int signal_number);
 
   const std::vector<std::string>& lines() const { return lines_; }
   std::string ErrorText() const;
@@ -46,6 +49,17 @@ class CliProcess {
   std::vector<std::string> lines_;
   std::size_t checked_ = 0;  // lines already offered to WaitForLine
 };
+
+// One line of --json output; a discarded value when it is no JSON.
+nlohmann::json JsonLine(const std::string& line);
+
+// The summary's entry for `device` in the last line of `lines`; an empty
+// object when there is none.
+nlohmann::json SummaryOf(const std::vector<std::string>& lines,
+                         const std::string& device);
+
+// `name` of an event line as text ("" when it is missing or no text).
+std::string TextOf(const nlohmann::json& event, const char* name);
 
 }  // namespace hj5::test
 

@@ -500,6 +500,11 @@ TEST(CurlFtpCancelTest, CancelEndsAStalledUploadAndEveryLaterOne) {
   EXPECT_EQ(later.code(), ftp_code::kSendFile);
   EXPECT_EQ(later.cause(), "cancelled");
   EXPECT_EQ(server.Sessions(), 1);
+  // Never the orderly end a whole file has: the server would store the
+  // part it got as the file.
+  for (int i = 0; i < 100 && server.DataEnd().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(server.DataEnd(), "reset");
 }
 
 TEST(CurlFtpCancelTest, CancelWhileTheServerIsSilent) {

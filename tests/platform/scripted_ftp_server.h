@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -64,6 +65,13 @@ class ScriptedFtpServer {
     return received_;
   }
   int Sessions() const { return sessions_.load(); }
+
+  // How the client ended the last data connection the server stalled on:
+  // "in order" (FIN), "reset" (RST), or "" when it did not end.
+  std::string DataEnd() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return data_end_;
+  }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -117,12 +125,22 @@ class ScriptedFtpServer {
     return false;
   }
 
-  // Stays quiet until the client gives up or the test ends.
-  void Stall(int fd) const {
-    char byte;
-    while (WaitReadable(fd) && recv(fd, &byte, 1, MSG_PEEK) > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Stays quiet until the client gives up or the test ends; how it ended
+  // the connection, as DataEnd() tells it.
+  // Unread bytes may wait in the socket: its end shows in poll's events.
+  std::string Stall(int fd) const {
+    const auto end = Clock::now() + kMaxWait;
+    while (!stop_ && Clock::now() < end) {
+      pollfd entry{fd, POLLRDHUP, 0};
+      if (poll(&entry, 1, 50) <= 0) continue;
+      int error = 0;
+      socklen_t size = sizeof error;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+      if (error == ECONNRESET) return "reset";
+      if (entry.revents & (POLLRDHUP | POLLHUP)) return "in order";
+      if (entry.revents & POLLERR) return "";
     }
+    return "";
   }
 
   int Accept(int listener) const {
@@ -161,7 +179,7 @@ class ScriptedFtpServer {
   }
 
   void Session(int control) {
-    if (!script_.banner) return Stall(control);
+    if (!script_.banner) return (void)Stall(control);
     Reply(control, script_.banner_reply);
     int data_listener = -1;
     std::string line;
@@ -209,7 +227,7 @@ class ScriptedFtpServer {
     bool go_on = Receive(data);
     close(data);
     if (!go_on) return false;
-    if (script_.final_reply.empty()) return Stall(control), false;
+    if (script_.final_reply.empty()) return (void)Stall(control), false;
     Reply(control, script_.final_reply);
     return true;
   }
@@ -230,7 +248,11 @@ class ScriptedFtpServer {
       std::lock_guard<std::mutex> lock(mutex_);
       received_.append(buffer, static_cast<std::size_t>(got));
     }
-    if (script_.data == FtpScript::Data::kStallAfter) Stall(data);
+    if (script_.data == FtpScript::Data::kStallAfter) {
+      const std::string end = Stall(data);
+      std::lock_guard<std::mutex> lock(mutex_);
+      data_end_ = end;
+    }
     return script_.data != FtpScript::Data::kDropAfter;
   }
 
@@ -242,6 +264,7 @@ class ScriptedFtpServer {
   mutable std::mutex mutex_;
   std::vector<std::string> commands_;
   std::string received_;
+  std::string data_end_;
   std::thread thread_;
 };
 
