@@ -6,10 +6,14 @@ bounded in time.
 
 Usage: fleet_update_bench.py HJ5_UPDATE [--sizes 1,100,1000]
            [--fail-fraction 0.1] [--reboot-seconds 3] [--timeout 600]
+           [--canary N] [--max-failures N|P%] [--jobs N]
 
 Prints one Markdown table row per run. A run with --fail-fraction also
 checks that exactly the devices the emulator made fail are the ones
-hj5-update reports failed.
+hj5-update reports failed. With --canary the list is put in an order whose
+first N devices are sound (canaries an operator picked); with
+--max-failures the row also tells at which device the budget ended the
+run, and how many devices started after that.
 """
 import argparse
 import csv
@@ -64,7 +68,22 @@ def sample(pid, peak):
         peak[key] = max(peak[key], value)
 
 
-def run_update(tool, devices, size, work, timeout):
+def healthy_first(devices, failing, count):
+    """Rewrites the device list so that its first `count` devices are not
+    among the failing ones."""
+    with open(devices) as f:
+        reader = csv.DictReader(f)
+        fields, rows = reader.fieldnames, list(reader)
+    sound = [r for r in rows if (r["address"], r["http_port"]) not in failing]
+    first = sound[:count]
+    rest = [r for r in rows if r not in first]
+    with open(devices, "w", newline="") as f:
+        writer = csv.DictWriter(f, fields)
+        writer.writeheader()
+        writer.writerows(first + rest)
+
+
+def run_update(tool, devices, size, work, timeout, extra):
     xml = os.path.join(work, "update.xml")
     with open(xml, "w") as f:
         f.write('<?xml version="1.0"?>\n<hj5-config><a>1</a></hj5-config>\n')
@@ -74,8 +93,8 @@ def run_update(tool, devices, size, work, timeout):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.monotonic()
     tool_process = subprocess.Popen(
-        [tool, "--devices", devices, "--jobs", str(size), "--id", "admin",
-         "--json", xml], stdout=out, stderr=subprocess.PIPE, env=env, text=True)
+        [tool, "--devices", devices, "--id", "admin", "--json"] + extra +
+        [xml], stdout=out, stderr=subprocess.PIPE, env=env, text=True)
     peak = {"vmhwm_kib": 0, "threads": 0, "fds": 0}
     while tool_process.poll() is None:
         sample(tool_process.pid, peak)
@@ -96,7 +115,27 @@ def run_update(tool, devices, size, work, timeout):
 def reported_failures(work):
     with open(os.path.join(work, "events.jsonl")) as f:
         summary = [json.loads(l) for l in f if '"kind":"summary"' in l][-1]
-    return {d["device"] for d in summary["devices"] if not d["succeeded"]}, summary
+    return {d["device"] for d in summary["devices"]
+            if d["result"] not in ("completed", "not started")}, summary
+
+
+def budget_stop(work, devices):
+    """(the list position of the device whose failure went over the budget,
+    how many devices started after it), or None without a budget stop."""
+    events = [json.loads(l) for l in open(os.path.join(work, "events.jsonl"))]
+    note = next((e for e in events if e.get("kind") == "note" and
+                 "allowed: no further device starts" in e["text"]), None)
+    if note is None:
+        return None
+    order = [f'{r["address"]}:{r["http_port"]}'
+             for r in csv.DictReader(open(devices))]
+    at = events.index(note)
+    last_failed = [e["device"] for e in events[:at]
+                   if e.get("kind") == "end" and e["text"] == "failed"][-1]
+    seen_before = {e.get("device") for e in events[:at]}
+    started_after = {e["device"] for e in events[at:]
+                     if e.get("device") and e["device"] not in seen_before}
+    return order.index(last_failed) + 1, len(started_after)
 
 
 def device_key(device):
@@ -109,21 +148,32 @@ def one_run(args, size, fail_fraction):
     with tempfile.TemporaryDirectory(prefix="hj5-fleet-bench-") as work:
         emulator, devices, failing = start_fleet(
             work, size, fail_fraction, args.reboot_seconds)
+        extra = ["--jobs", str(args.jobs or size)]
+        if args.canary and size > args.canary:
+            healthy_first(devices, failing, args.canary)
+            extra += ["--canary", str(args.canary)]
+        if args.max_failures and size > 1:
+            extra += ["--max-failures", args.max_failures]
         try:
             wall, status, peak = run_update(args.tool, devices, size, work,
-                                            args.timeout)
+                                            args.timeout, extra)
         finally:
             emulator.stdin.close()
             emulator.wait(30)
         with open(os.path.join(work, "usage.json")) as f:
             usage = json.load(f)
-        failed, _ = reported_failures(work)
+        failed, summary = reported_failures(work)
         failed_keys = {device_key(d) for d in failed}
-        exact = failed_keys == failing
+        # With a budget only the devices that started can have failed.
+        started = {device_key(d["device"]) for d in summary["devices"]
+                   if d["result"] != "not started"}
+        exact = failed_keys == failing & started
+        stop = budget_stop(work, devices)
     return {"size": size, "fail": fail_fraction, "wall": wall,
-            "status": status, "failed": len(failed), "expected": len(failing),
-            "exact": exact, "emulator_cpu": usage["cpu_seconds"],
-            **peak}
+            "status": status, "failed": len(failed),
+            "expected": len(failing & started), "exact": exact,
+            "emulator_cpu": usage["cpu_seconds"], "stop": stop,
+            "not_started": summary.get("not_started", 0), **peak}
 
 
 def main():
@@ -133,11 +183,15 @@ def main():
     parser.add_argument("--fail-fraction", type=float, default=0.0)
     parser.add_argument("--reboot-seconds", type=float, default=3)
     parser.add_argument("--timeout", type=float, default=600)
+    parser.add_argument("--canary", type=int, default=0)
+    parser.add_argument("--max-failures", default="")
+    parser.add_argument("--jobs", type=int, default=0,
+                        help="devices at a time (default: all)")
     args = parser.parse_args()
     print("| devices | failing | wall s | vs one | exit | failed (expected) "
           "| exactly those | VmHWM MiB | threads | fds | hj5-update CPU s "
-          "| emulator CPU s |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| emulator CPU s | budget stop at | started after | not started |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     single = None
     for size in [int(s) for s in args.sizes.split(",")]:
         fraction = args.fail_fraction if size > 1 else 0.0
@@ -148,7 +202,10 @@ def main():
               f"{r['failed']} ({r['expected']}) | {'yes' if r['exact'] else 'NO'} | "
               f"{r['vmhwm_kib'] / 1024:.1f} | {r['threads']} | {r['fds']} | "
               f"{r['cpu']:.2f} | "
-              f"{r['emulator_cpu']:.2f} |", flush=True)
+              f"{r['emulator_cpu']:.2f} | "
+              f"{r['stop'][0] if r['stop'] else '-'} | "
+              f"{r['stop'][1] if r['stop'] else '-'} | "
+              f"{r['not_started']} |", flush=True)
 
 
 if __name__ == "__main__":
