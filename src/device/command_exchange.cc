@@ -89,12 +89,15 @@ std::string ReplyCause(std::string_view reply) {
 
 // A failing reply's code is its reply code; one without a usable token has
 // -1, the code of no particular failure.
-Status CommandExchange(const DeviceLink& link, std::string_view body) {
+Status CommandExchange(const DeviceLink& link, std::string_view body,
+                       bool* refused) {
+  if (refused) *refused = false;
   std::string reply;
   if (Status sent = SendCommand(link, body, &reply); !sent.ok()) return sent;
   const std::optional<int> code = ReplyCode(reply);
   std::string failure = ReplyFailureText(code);
   if (failure.empty()) return Status();
+  if (refused) *refused = code.has_value();
   return Status::Failure(code.value_or(-1), std::move(failure),
                          ReplyCause(reply));
 }

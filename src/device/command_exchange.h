@@ -36,9 +36,13 @@ std::string ReplyCause(std::string_view reply);
 
 // Sends one command and judges the reply. A failure carries the operator's
 // text ("Login ID Error!!", "Communication Error(...)", ...), the reply
-// code or the transport's code, and the cause. Tells nobody: the caller
-// reports or stays silent. Worker thread.
-Status CommandExchange(const DeviceLink& link, std::string_view body);
+// code or the transport's code, and the cause. When given, `*refused` tells
+// whether the device said it did not carry the command out: its reply
+// closed with a failing code (no reply, or one without a token, leaves
+// that open). Tells nobody: the caller reports or stays silent. Worker
+// thread.
+Status CommandExchange(const DeviceLink& link, std::string_view body,
+                       bool* refused = nullptr);
 
 }  // namespace hj5
 

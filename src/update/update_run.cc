@@ -13,24 +13,25 @@ bool UpdateRun::Step(UpdateStep step, std::uint32_t pause_ms,
   Reached(step);
   if (pause_ms > 0) context_.platform.clock.SleepMs(pause_ms);
   ShowStatus(status);
-  Track(command, false);
-  const Status sent = CommandExchange(context_.device(),
-                                      CommandBody(command, context_.session));
+  bool refused = false;
+  const Status sent = CommandExchange(
+      context_.device(), CommandBody(command, context_.session), &refused);
+  Track(command, sent.ok(), refused);
   if (!sent.ok()) {
     ReportError(sent);
     return false;
   }
-  Track(command, true);
   return true;
 }
 
-// What the device may be left with, from the commands that were sent and
-// those it took. A command that failed may still have been carried out.
-void UpdateRun::Track(Command command, bool accepted) {
+// What the device may be left with, from the commands it took and those
+// that failed without its saying so: lost on the way, or answered without
+// a result, such a command may have been carried out.
+void UpdateRun::Track(Command command, bool accepted, bool refused) {
   switch (command) {
     case Command::kFtpOn:
     case Command::kMarkForUpdate:
-      switched_ = true;
+      switched_ |= !refused;
       break;
     case Command::kFtpOff:
       ftp_off_ |= accepted;
@@ -39,8 +40,8 @@ void UpdateRun::Track(Command command, bool accepted) {
       code_restored_ |= accepted;
       break;
     case Command::kRestartDevice:
-      // Sent, the device may restart whatever its reply.
-      outcome_.restart_pending = true;
+      // Unless it said no, the device may restart whatever its reply.
+      outcome_.restart_pending |= !refused;
       if (!accepted) break;
       outcome_.answered_after_restart = false;
       settled_ |= ftp_off_ && code_restored_;

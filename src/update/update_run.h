@@ -82,7 +82,7 @@ class UpdateRun {
   UpdateOutcome Finish() const;
 
  private:
-  void Track(Command command, bool accepted);
+  void Track(Command command, bool accepted, bool refused);
 
   const UpdateContext context_;
   UpdateOutcome outcome_;

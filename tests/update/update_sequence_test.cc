@@ -86,8 +86,15 @@ TEST_F(UpdateSequenceTest, AFailingFtpOnEndsEarlyWithoutTheTail) {
                          Reported("Login ID Error!!"),
                          {"notice \"\"", Status(kError), Warning(kError),
                           "button 1009 enabled"}}));
-  // FTP on was sent: whether the device carried it out is not known.
-  EXPECT_EQ(Outcome(), "failed at FTP on, left; Login ID Error!!; " + kError);
+  // The device said no: nothing was switched.
+  EXPECT_EQ(Outcome(), "failed at FTP on; Login ID Error!!; " + kError);
+  // A reply that never came leaves it open whether FTP went on.
+  transport_.Always("FtpOn", {http_code::kTimeout, ""});
+  Run();
+  EXPECT_EQ(Outcome(),
+            "failed at FTP on, left; Communication Error(Communication "
+            "Time-out); " +
+                kError);
 }
 
 TEST_F(UpdateSequenceTest, AFailingUpdateMarkRunsTheTailWithoutRestart) {
