@@ -56,6 +56,27 @@ std::string UtcTimestamp();
 // `note` says what was raised or what bounds the count.
 std::size_t DescriptorCapacity(std::size_t per_update, std::string* note);
 
+// A file that lines are appended to, each on the disk once Append() has
+// returned true: a crash or a power cut loses none of them. Opened for
+// appending, created with access for its owner only. One thread at a time.
+class DurableFile {
+ public:
+  // nullptr, with the system's text in `*error`, when it cannot be opened.
+  static std::unique_ptr<DurableFile> Open(const std::string& path,
+                                           std::string* error);
+  ~DurableFile();
+  DurableFile(const DurableFile&) = delete;
+  DurableFile& operator=(const DurableFile&) = delete;
+
+  // Appends `line` and a line end and waits until both are on the disk.
+  bool Append(const std::string& line);
+
+ private:
+  struct State;
+  explicit DurableFile(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
 // What asked the run to stop since the last look.
 struct StopSignals {
   int interrupts = 0;  // the operator's Ctrl-C

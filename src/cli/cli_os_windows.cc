@@ -67,6 +67,37 @@ std::string LocalPath(const std::string& argument) {
   return utf8;
 }
 
+struct DurableFile::State {
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+DurableFile::DurableFile(std::unique_ptr<State> state)
+    : state_(std::move(state)) {}
+
+DurableFile::~DurableFile() { CloseHandle(state_->file); }
+
+std::unique_ptr<DurableFile> DurableFile::Open(const std::string& path,
+                                               std::string* error) {
+  auto state = std::make_unique<State>();
+  state->file =
+      CreateFileW(WideOfUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (state->file == INVALID_HANDLE_VALUE) {
+    *error = path + ": cannot be opened (error " +
+             std::to_string(GetLastError()) + ")";
+    return nullptr;
+  }
+  return std::unique_ptr<DurableFile>(new DurableFile(std::move(state)));
+}
+
+bool DurableFile::Append(const std::string& line) {
+  const std::string bytes = line + "\r\n";
+  DWORD written = 0;
+  return WriteFile(state_->file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                   &written, nullptr) &&
+         written == bytes.size() && FlushFileBuffers(state_->file);
+}
+
 // Windows grants reading through access lists, which this check does not
 // read; the warning is a POSIX one.
 bool ReadableByOthers(const std::string&) { return false; }

@@ -73,22 +73,22 @@ std::string LineError(int line, const std::string& text) {
   return "line " + std::to_string(line) + ": " + text;
 }
 
-// Column name -> index from the header.
+// Column name -> index from the header, the known columns only; the
+// header's names go to `list`.
 std::optional<std::map<std::string, std::size_t>> ReadHeader(
-    int line, std::string_view text, std::string* error) {
+    int line, std::string_view text, DeviceList& list, std::string* error) {
   const std::optional<Fields> names = SplitLine(text);
   if (!names) {
     *error = LineError(line, "a quote is not closed");
     return std::nullopt;
   }
+  list.columns = *names;
   std::map<std::string, std::size_t> columns;
   for (std::size_t i = 0; i < names->size(); ++i) {
     const std::string name = Lower((*names)[i]);
     if (std::find(kColumns.begin(), kColumns.end(), name) == kColumns.end()) {
-      *error = LineError(line, "unknown column \"" + (*names)[i] +
-                                   "\" (known: address, login_id, password, "
-                                   "http_port, ftp_port)");
-      return std::nullopt;
+      list.extra.push_back((*names)[i]);
+      continue;
     }
     if (!columns.emplace(name, i).second) {
       *error = LineError(line, "column \"" + name + "\" named twice");
@@ -164,15 +164,34 @@ std::string DeviceLabel(const std::string& host, std::uint16_t port) {
   return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-std::optional<std::vector<DeviceEntry>> ParseDeviceList(
-    std::string_view text, const DeviceDefaults& defaults, std::string* error) {
+std::string CsvRow(const std::vector<std::string>& fields) {
+  std::string row;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i) row += ',';
+    const std::string& field = fields[i];
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
+      row += field;
+      continue;
+    }
+    row += '"';
+    for (char c : field) row += c == '"' ? std::string("\"\"") : std::string(1, c);
+    row += '"';
+  }
+  return row;
+}
+
+std::optional<DeviceList> ParseDeviceList(std::string_view text,
+                                          const DeviceDefaults& defaults,
+                                          std::string* error) {
   std::optional<std::map<std::string, std::size_t>> columns;
-  std::vector<DeviceEntry> devices;
+  DeviceList list;
+  std::vector<DeviceEntry>& devices = list.devices;
   std::map<std::string, int> seen;  // lower-case label -> line
   for (const auto& [number, line] : Lines(text)) {
     if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     if (!columns) {
-      if (!(columns = ReadHeader(number, line, error))) return std::nullopt;
+      if (!(columns = ReadHeader(number, line, list, error)))
+        return std::nullopt;
       continue;
     }
     const std::optional<Fields> fields = SplitLine(line);
@@ -180,10 +199,10 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceList(
       *error = LineError(number, "a quote is not closed");
       return std::nullopt;
     }
-    if (fields->size() != columns->size()) {
+    if (fields->size() != list.columns.size()) {
       *error = LineError(number, std::to_string(fields->size()) +
                                      " fields, the header names " +
-                                     std::to_string(columns->size()));
+                                     std::to_string(list.columns.size()));
       return std::nullopt;
     }
     std::optional<DeviceEntry> device =
@@ -193,6 +212,7 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceList(
       return std::nullopt;
     }
     device->line = number;
+    device->fields = *fields;
     const auto [at, added] = seen.emplace(Lower(device->label), number);
     if (!added) {
       *error = LineError(number, device->label + " is listed twice (line " +
@@ -205,7 +225,7 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceList(
     *error = "no device listed";
     return std::nullopt;
   }
-  return devices;
+  return list;
 }
 
 }  // namespace hj5::cli

@@ -19,6 +19,14 @@ struct DeviceEntry {
   std::optional<std::string> login_id;  // nullopt: the options' --id
   std::optional<std::string> password;  // nullopt: the options' password
   int line = 0;                         // in the devices file; 0 for --address
+  std::vector<std::string> fields;      // its row, every column as given
+};
+
+// A devices file as read: its columns and its devices.
+struct DeviceList {
+  std::vector<std::string> columns;  // the header's names, as given
+  std::vector<std::string> extra;    // those that are the operator's own
+  std::vector<DeviceEntry> devices;
 };
 
 // What a device falls back to when its line leaves a value out.
@@ -31,14 +39,21 @@ struct DeviceDefaults {
 std::string DeviceLabel(const std::string& host, std::uint16_t port);
 
 // Reads a devices file: a header naming the columns (address required;
-// login_id, password, http_port, ftp_port optional; any order), then one
-// device a line. Fields may be quoted ("a,b", "say ""x"""); blank lines are
-// skipped; an empty field falls back as a missing column does. The address
-// may carry the HTTP port as --address does. A device listed twice (same
-// host, case aside, and HTTP port) is refused. On a refusal returns nullopt
-// and says why, with the line, in `*error`.
-std::optional<std::vector<DeviceEntry>> ParseDeviceList(
-    std::string_view text, const DeviceDefaults& defaults, std::string* error);
+// login_id, password, http_port, ftp_port optional; any order; any other
+// column is the operator's own, such as a site or a room, kept beside the
+// device and not used for the update), then one device a line. Fields may
+// be quoted ("a,b", "say ""x"""); blank lines are skipped; an empty field
+// falls back as a missing column does. The address may carry the HTTP port
+// as --address does. A device listed twice (same host, case aside, and
+// HTTP port) is refused. On a refusal returns nullopt and says why, with
+// the line, in `*error`.
+std::optional<DeviceList> ParseDeviceList(std::string_view text,
+                                          const DeviceDefaults& defaults,
+                                          std::string* error);
+
+// One row of a devices file: the fields joined by commas, each quoted when
+// it holds a comma, a quote or a line end.
+std::string CsvRow(const std::vector<std::string>& fields);
 
 }  // namespace hj5::cli
 

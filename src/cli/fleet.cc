@@ -178,7 +178,7 @@ class Fleet {
     }
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       report.outcomes.push_back(outcomes_[i].value_or(
-          DeviceOutcome{devices_[i].label, "not started", "", false, {}, {}}));
+          DeviceOutcome{devices_[i].label, "not started", "", false, {}, {}, 0}));
     }
     return report;
   }

@@ -69,6 +69,14 @@ class Formatter final : public CLI::Formatter {
   std::string make_usage(const CLI::App*, std::string) const override {
     return kUsage;
   }
+  // A flag's value when given bare ("--verify{size}") is not its name.
+  std::string make_option_name(const CLI::Option* option,
+                               bool positional) const override {
+    std::string name = CLI::Formatter::make_option_name(option, positional);
+    const std::size_t brace = name.find('{');
+    if (brace != std::string::npos) name.erase(brace, name.find('}') - brace + 1);
+    return name;
+  }
 };
 
 // The options as CLI11 fills them, before they are read into Options.
@@ -83,6 +91,10 @@ struct Raw {
   std::size_t jobs = Options::kDefaultJobs;
   std::size_t canary = 0;
   std::string max_failures;
+  std::size_t max_uploads = 0;
+  std::string verify;
+  std::string results;
+  std::string resume;
   std::vector<std::string> files;
   bool check = false;
   bool restore = false;
@@ -163,6 +175,30 @@ void Describe(CLI::App& app, Raw& raw) {
       ->check(BudgetCheck())
       ->type_name("N|P%")
       ->group(many);
+  app.add_option("--max-uploads", raw.max_uploads,
+                 "at most N uploads at a time, whatever --jobs")
+      ->check(CLI::Range(std::size_t{1}, Options::kMaxJobs).description(""))
+      ->type_name("N")
+      ->group(many);
+  const std::string results = "Results";
+  app.add_option("--results", raw.results,
+                 "the run's folder: journal, logs, failed.csv,\n"
+                 "not-started.csv, summary.json, junit.xml")
+      ->type_name("DIR")
+      ->group(results);
+  app.add_option("--resume", raw.resume,
+                 "runs the list again into DIR, skipping the\n"
+                 "devices its journal says completed this file")
+      ->type_name("DIR")
+      ->group(results);
+  // A flag that takes a value only after "=": a bare --verify never takes
+  // the XML file for its value.
+  app.add_flag("--verify{size}", raw.verify,
+               "reads back the stored file's size (SIZE), or\n"
+               "with =content the file itself (RETR)")
+      ->check(CLI::IsMember({"size", "content"}).description(""))
+      ->option_text("[=content]")
+      ->group(results);
   const std::string other = "Other";
   app.add_flag("--check", raw.check,
                "only the identity check on each device;\n"
@@ -202,6 +238,18 @@ bool Take(const CLI::App& app, const Raw& raw, Options& options,
   options.canary = raw.canary;
   if (app.count("--max-failures"))
     options.max_failures = ParseFailureBudget(raw.max_failures);
+  options.max_uploads = raw.max_uploads;
+  if (app.count("--verify")) {
+    options.verify =
+        raw.verify == "content" ? FtpVerify::kContent : FtpVerify::kSize;
+  }
+  if (app.count("--results") && app.count("--resume"))
+    return Fail(error, "give --results or --resume, not both");
+  if (app.count("--results")) options.results_dir = raw.results;
+  if (app.count("--resume")) {
+    options.results_dir = raw.resume;
+    options.resume = true;
+  }
   options.address = raw.address;
   options.jobs = raw.jobs;
   if (app.count("--http-port")) options.http_port = ParsePort(raw.http_port);
@@ -216,6 +264,8 @@ bool Take(const CLI::App& app, const Raw& raw, Options& options,
     return Fail(error, "no XML file given");
   if (options.xml_file && options.mode == RunMode::kRestore)
     return Fail(error, "--restore sends no file: " + *options.xml_file);
+  if (options.resume && options.mode != RunMode::kUpdate)
+    return Fail(error, "--resume goes on with an update");
   return true;
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ftp_client.h"
+
 namespace hj5::cli {
 
 // What a run does on each device.
@@ -47,6 +49,12 @@ struct Options {
   std::optional<std::string> password_file;
   std::optional<std::string> devices_file;
   std::size_t jobs = kDefaultJobs;
+  // At most this many uploads at a time; 0: as many as run.
+  std::size_t max_uploads = 0;
+  FtpVerify verify = FtpVerify::kNone;
+  // The run's folder (--results), or the folder of the run to resume.
+  std::optional<std::string> results_dir;
+  bool resume = false;
   std::optional<std::string> xml_file;
 };
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "cli/report_json.h"
+
 namespace hj5::cli {
 namespace {
 
@@ -58,7 +60,13 @@ nlohmann::ordered_json Failures(const UpdateOutcome& outcome) {
   return failures;
 }
 
-nlohmann::ordered_json SummaryEntry(const DeviceOutcome& outcome) {
+}  // namespace
+
+std::string JsonLineOf(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+nlohmann::ordered_json DeviceJson(const DeviceOutcome& outcome) {
   nlohmann::ordered_json entry = {{"device", outcome.device},
                                   {"result", outcome.result},
                                   {"text", outcome.text},
@@ -74,6 +82,8 @@ nlohmann::ordered_json SummaryEntry(const DeviceOutcome& outcome) {
   if (outcome.recovery) entry["recovery"] = Failures(*outcome.recovery);
   return entry;
 }
+
+namespace {
 
 std::string Padded(std::string text, std::size_t width) {
   if (text.size() < width) text.resize(width, ' ');
@@ -234,24 +244,28 @@ void Output::SummaryTableLocked(const RunReport& report) {
   }
 }
 
+nlohmann::ordered_json SummaryJson(const RunReport& report, int exit_status,
+                                   const std::string& time) {
+  nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+  for (const DeviceOutcome& outcome : report.outcomes)
+    devices.push_back(DeviceJson(outcome));
+  const char* stopped_by = StopName(report.stop);
+  return {{"time", time},
+          {"kind", "summary"},
+          {"exit", exit_status},
+          {"interrupted", report.interrupted},
+          {"stopped_by", stopped_by ? nlohmann::ordered_json(stopped_by)
+                                    : nlohmann::ordered_json()},
+          {"succeeded", report.Count(true, true)},
+          {"failed", report.Count(true, false)},
+          {"not_started", report.Count(false, false)},
+          {"devices", devices}};
+}
+
 void Output::Summary(const RunReport& report, int exit_status) {
   std::lock_guard lock(mutex_);
   if (mode_ == OutputMode::kJson) {
-    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
-    for (const DeviceOutcome& outcome : report.outcomes)
-      devices.push_back(SummaryEntry(outcome));
-    const char* stopped_by = StopName(report.stop);
-    WriteJson(out_,
-              {{"time", timestamp_()},
-               {"kind", "summary"},
-               {"exit", exit_status},
-               {"interrupted", report.interrupted},
-               {"stopped_by", stopped_by ? nlohmann::ordered_json(stopped_by)
-                                         : nlohmann::ordered_json()},
-               {"succeeded", report.Count(true, true)},
-               {"failed", report.Count(true, false)},
-               {"not_started", report.Count(false, false)},
-               {"devices", devices}});
+    WriteJson(out_, SummaryJson(report, exit_status, timestamp_()));
     return;
   }
   if (mode_ == OutputMode::kLive) {

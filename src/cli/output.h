@@ -30,6 +30,8 @@ struct DeviceOutcome {
   std::optional<UpdateOutcome> update;
   // After a stop that restores: how the recovery ended.
   std::optional<UpdateOutcome> recovery;
+  // How long it ran.
+  double seconds = 0;
 
   // The device may be left with FTP on or user9 "UPDATE".
   bool left_in_update() const {

@@ -9,6 +9,7 @@
 #include "cli/device_list.h"
 #include "launch/launch_checks.h"
 #include "platform/sequential_file.h"
+#include "platform/sha256.h"
 
 namespace hj5::cli {
 namespace {
@@ -49,8 +50,8 @@ void WarnIfReadable(const PlanHost& host, const std::string& path) {
 }
 
 // The devices of --devices or --address.
-std::variant<std::vector<DeviceEntry>, PlanRefusal> ReadDevices(
-    const Options& options, const PlanHost& host) {
+std::variant<DeviceList, PlanRefusal> ReadDevices(const Options& options,
+                                                  const PlanHost& host) {
   std::string error;
   if (!options.devices_file) {
     const std::optional<Endpoint> endpoint =
@@ -63,18 +64,26 @@ std::variant<std::vector<DeviceEntry>, PlanRefusal> ReadDevices(
     device.http_port = endpoint->port.value_or(options.http_port.value_or(80));
     device.ftp_port = options.ftp_port.value_or(21);
     device.label = DeviceLabel(device.host, device.http_port);
-    return std::vector<DeviceEntry>{device};
+    device.fields = {device.label, std::to_string(device.ftp_port)};
+    return DeviceList{{"address", "ftp_port"}, {}, {device}};
   }
   const std::string& path = *options.devices_file;
   std::variant<std::string, PlanRefusal> text =
       ReadWhole(path, kDevicesFileLimit);
   if (auto* refusal = std::get_if<PlanRefusal>(&text)) return *refusal;
   WarnIfReadable(host, path);
-  std::optional<std::vector<DeviceEntry>> devices =
+  std::optional<DeviceList> list =
       ParseDeviceList(std::get<std::string>(text),
                       {options.http_port, options.ftp_port}, &error);
-  if (!devices) return Refused(path + ": " + error);
-  return std::move(*devices);
+  if (!list) return Refused(path + ": " + error);
+  if (!list->extra.empty()) {
+    std::string names;
+    for (const std::string& name : list->extra)
+      names += (names.empty() ? "" : ", ") + name;
+    host.warn(path + ": kept beside the devices, not used for the update: " +
+              names);
+  }
+  return std::move(*list);
 }
 
 // The password of the devices whose line gives none.
@@ -145,7 +154,7 @@ std::variant<PlannedDevice, PlanRefusal> CheckDevice(
   typed.http_port = device.http_port;
   std::variant<DeviceSession, Refusal> checked = CheckTypedValues(typed);
   if (auto* session = std::get_if<DeviceSession>(&checked))
-    return PlannedDevice{device.label, std::move(*session)};
+    return PlannedDevice{device.label, std::move(*session), device.fields};
   const std::string about =
       device.line
           ? "line " + std::to_string(device.line) + " (" + device.label + ")"
@@ -171,6 +180,10 @@ std::optional<PlanRefusal> CheckFile(const std::string& path, Plan& plan) {
     return Lines(path, *refused);
   std::unique_ptr<SequentialFile> opened;
   if (OpenSequentialFile(path, &opened).ok()) plan.file_size = opened->Size();
+  if (plan.results_dir) {
+    if (Status hashed = Sha256OfFile(path, &plan.file_sha256); !hashed.ok())
+      return Refused(path + ": cannot be read (" + hashed.cause() + ")");
+  }
   plan.file = std::move(file);
   return std::nullopt;
 }
@@ -184,10 +197,14 @@ std::variant<Plan, PlanRefusal> Prepare(const Options& options,
   plan.canary = options.canary;
   plan.json = options.json;
   plan.jobs = options.jobs;
-  std::variant<std::vector<DeviceEntry>, PlanRefusal> read =
-      ReadDevices(options, host);
+  plan.max_uploads = options.max_uploads;
+  plan.results_dir = options.results_dir;
+  plan.resume = options.resume;
+  std::variant<DeviceList, PlanRefusal> read = ReadDevices(options, host);
   if (auto* refusal = std::get_if<PlanRefusal>(&read)) return *refusal;
-  auto& devices = std::get<std::vector<DeviceEntry>>(read);
+  DeviceList& list = std::get<DeviceList>(read);
+  plan.columns = std::move(list.columns);
+  std::vector<DeviceEntry>& devices = list.devices;
   // The click's order: the file, then the typed values.
   if (options.xml_file) {
     if (std::optional<PlanRefusal> refusal = CheckFile(*options.xml_file, plan))
@@ -203,6 +220,7 @@ std::variant<Plan, PlanRefusal> Prepare(const Options& options,
   }
   if (options.max_failures)
     plan.max_failures = options.max_failures->LimitFor(plan.devices.size());
+  if (plan.file) plan.file->verify = options.verify;
   return plan;
 }
 

@@ -17,6 +17,7 @@ namespace hj5::cli {
 struct PlannedDevice {
   std::string label;
   DeviceSession session;
+  std::vector<std::string> fields;  // its row of the devices file
 };
 
 // Everything a run needs, checked before any traffic.
@@ -27,9 +28,15 @@ struct Plan {
   std::size_t canary = 0;
   // The most devices that may fail before no further device starts.
   std::optional<std::size_t> max_failures;
+  std::size_t max_uploads = 0;  // 0: as many as run
   std::optional<ChosenFile> file;  // none without an update
   std::uint64_t file_size = 0;
+  std::string file_sha256;  // with a results folder
+  // The devices file's columns (for --address the ones it would have).
+  std::vector<std::string> columns;
   std::vector<PlannedDevice> devices;
+  std::optional<std::string> results_dir;
+  bool resume = false;
 };
 
 // Why the run is refused: one line each, for standard error.

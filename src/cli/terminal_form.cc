@@ -9,7 +9,10 @@ namespace hj5::cli {
 TerminalForm::TerminalForm(std::string device, Sink sink)
     : device_(std::move(device)), sink_(std::move(sink)) {}
 
-void TerminalForm::Attach(Upload upload) { upload_ = std::move(upload); }
+void TerminalForm::Attach(Upload upload, UploadGate* gate) {
+  upload_ = std::move(upload);
+  gate_ = gate;
+}
 
 void TerminalForm::EmitLocked(std::string kind, std::string text,
                               std::string cause) {
@@ -57,9 +60,30 @@ void TerminalForm::StopRestartTimer() {
 }
 
 Status TerminalForm::SendFirmwareMessage() {
+  const Status stopped =
+      Status::Failure(ftp_code::kSendFile, "the update was stopped");
+  if (interrupted_ || !upload_.send) return stopped;
+  if (gate_) {
+    {
+      std::lock_guard lock(mutex_);
+      queued_ = true;
+    }
+    const bool entered = gate_->Enter([this] { return interrupted_.load(); });
+    {
+      std::lock_guard lock(mutex_);
+      queued_ = false;
+    }
+    if (!entered) return stopped;
+  }
+  const Status sent = SendNow();
+  if (gate_) gate_->Leave();
+  return sent;
+}
+
+Status TerminalForm::SendNow() {
   {
     std::lock_guard lock(mutex_);
-    if (interrupted_ || !upload_.send) {
+    if (interrupted_) {
       return Status::Failure(ftp_code::kSendFile, "the update was stopped");
     }
     uploading_ = true;
@@ -78,9 +102,12 @@ Status TerminalForm::SendFirmwareMessage() {
 }
 
 void TerminalForm::Interrupt() {
-  std::lock_guard lock(mutex_);
-  interrupted_ = true;
-  timer_running_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    timer_running_ = false;
+  }
+  if (gate_) gate_->Wake();
 }
 
 void TerminalForm::Tick(Clock::time_point now) {
@@ -106,7 +133,7 @@ void TerminalForm::Tick(Clock::time_point now) {
 
 TerminalForm::View TerminalForm::view() const {
   std::lock_guard lock(mutex_);
-  return View{status_, uploading_, bytes_told_, upload_.total};
+  return View{status_, queued_, uploading_, bytes_told_, upload_.total};
 }
 
 }  // namespace hj5::cli

@@ -1,6 +1,7 @@
 #ifndef HJ5_CLI_TERMINAL_FORM_H_
 #define HJ5_CLI_TERMINAL_FORM_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "cli/event.h"
+#include "cli/upload_gate.h"
 #include "update/form_ops.h"
 
 namespace hj5::cli {
@@ -35,6 +37,7 @@ class TerminalForm final : public FormOps {
   // What the live line shows.
   struct View {
     std::string status;
+    bool queued = false;  // waiting for a place among the uploads
     bool uploading = false;
     std::uint64_t bytes = 0;
     std::uint64_t total = 0;
@@ -42,8 +45,9 @@ class TerminalForm final : public FormOps {
 
   TerminalForm(std::string device, Sink sink);
 
-  // Must be called before the update starts.
-  void Attach(Upload upload);
+  // Must be called before the update starts. With a gate, the upload waits
+  // for its place there.
+  void Attach(Upload upload, UploadGate* gate = nullptr);
 
   void ShowBox(BoxKind kind, const std::string& text,
                const std::string& cause) override;
@@ -62,17 +66,21 @@ class TerminalForm final : public FormOps {
 
  private:
   void EmitLocked(std::string kind, std::string text, std::string cause = "");
+  // The upload itself, once it may go.
+  Status SendNow();
 
   const std::string device_;
   const Sink sink_;
   Upload upload_;
+  UploadGate* gate_ = nullptr;
+  std::atomic<bool> interrupted_{false};
 
   mutable std::mutex mutex_;  // guards everything below; held while emitting
-  bool interrupted_ = false;
   std::string status_;
   bool timer_running_ = false;
   Clock::time_point timer_start_;
   int ticks_ = 0;
+  bool queued_ = false;
   bool uploading_ = false;
   std::uint64_t bytes_told_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 #include <climits>
 #include <cstddef>
 #include <memory>
@@ -64,6 +65,15 @@ struct CurlFtpClient::Transfer {
   char error[CURL_ERROR_SIZE] = {};  // libcurl's message for its result
   std::string last_reply;            // the server's last reply line, cut
   bool last_reply_cut = false;       // longer than kKeptReplyBytes
+  std::string last_refusal;          // its last 4xx or 5xx reply line, cut
+};
+
+// What the read-back of the stored file compares it with.
+struct Readback {
+  SequentialFile* local = nullptr;
+  std::uint64_t offset = 0;    // bytes compared so far
+  bool differs = false;        // a byte differed, at `offset` or after it
+  std::vector<char> expected;  // the local bytes of the chunk in hand
 };
 
 namespace {
@@ -93,13 +103,12 @@ size_t KeepReply(char* buffer, size_t size, size_t count, void* data) {
   if (coded) {
     transfer->last_reply_cut = line.size() > kKeptReplyBytes;
     transfer->last_reply.assign(line.substr(0, kKeptReplyBytes));
+    if (line[0] == '4' || line[0] == '5')
+      transfer->last_refusal.assign(line.substr(0, kShownReplyBytes));
   }
   return size * count;
 }
 
-// Called about once a second in every wait (connect, replies, data) and more
-// often while data flows: keeps the bytes uploaded and aborts the upload
-// after Cancel().
 // An upload that is cut short (Cancel(), or the local file failed to read)
 // must never end its data connection in order: the server would take the
 // bytes so far for the whole file. Its sockets are reset instead.
@@ -114,6 +123,36 @@ int CloseSocket(void* data, curl_socket_t socket) {
     ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   }
   return ::close(socket);
+}
+
+// Called about once a second in every wait (connect, replies, data) and more
+// often while data flows: keeps the bytes uploaded and aborts the upload
+// after Cancel().
+// The stored file as RETR brings it, against the local file, chunk by
+// chunk: constant memory whatever the size. A difference ends the
+// transfer.
+size_t CompareStored(char* buffer, size_t size, size_t count, void* data) {
+  auto* readback = static_cast<Readback*>(data);
+  const std::size_t length = size * count;
+  readback->expected.resize(length);
+  std::size_t have = 0;
+  while (have < length) {
+    std::size_t got = 0;
+    if (!readback->local->Read(readback->expected.data() + have, length - have,
+                               &got)
+             .ok() ||
+        got == 0)
+      break;
+    have += got;
+  }
+  const auto mismatch =
+      std::mismatch(buffer, buffer + have, readback->expected.data());
+  readback->offset += static_cast<std::uint64_t>(mismatch.first - buffer);
+  if (have < length || mismatch.first != buffer + have) {
+    readback->differs = true;
+    return 0;
+  }
+  return length;
 }
 
 int WatchCancel(void* data, curl_off_t, curl_off_t, curl_off_t,
@@ -447,7 +486,95 @@ Status CurlFtpClient::Upload(const FtpUpload& upload, SequentialFile& file) {
       CURLE_OK) {
     reply = 0;
   }
-  return Ended(result, reply, transfer, upload);
+  Status stored = Ended(result, reply, transfer, upload);
+  if (!stored.ok() || upload.verify == FtpVerify::kNone) return stored;
+  return Verify(easy.get(), upload, file.Size(), transfer);
+}
+
+// Asks for the stored file's size on the upload's own connection: SIZE (and
+// REST 0, which libcurl adds), no data connection.
+Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
+                                 std::uint64_t size, Transfer& transfer) {
+  Options options(static_cast<CURL*>(easy));
+  options.Set(CURLOPT_UPLOAD, 0L).Set(CURLOPT_NOBODY, 1L);
+  if (options.result() != CURLE_OK) {
+    return Status::Failure(ftp_code::kVerify, CurlCause(options.result(), ""));
+  }
+  transfer.last_refusal.clear();
+  const CURLcode result = curl_easy_perform(static_cast<CURL*>(easy));
+  if (cancelled_.load()) {
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
+  }
+  curl_off_t length = -1;
+  if (result != CURLE_OK ||
+      curl_easy_getinfo(static_cast<CURL*>(easy),
+                        CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+    length = -1;
+  if (length < 0) {
+    std::string why = transfer.last_refusal.empty()
+                          ? CurlCause(result, transfer.error, upload.password)
+                          : "\"" + OneLine(Redacted(transfer.last_refusal,
+                                                    upload.password),
+                                           kShownReplyBytes) +
+                                "\"";
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: the server tells no size (" + why + ")");
+  }
+  if (static_cast<std::uint64_t>(length) != size) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: SIZE says " + std::to_string(length) +
+                               " bytes, the file has " + std::to_string(size));
+  }
+  return Status();
+}
+
+// Reads the stored file back (RETR) and compares it with the local one.
+Status CurlFtpClient::VerifyContent(void* easy, const FtpUpload& upload,
+                                    std::uint64_t size, Transfer& transfer) {
+  std::unique_ptr<SequentialFile> local;
+  if (Status open = OpenSequentialFile(upload.local_path, &local); !open.ok()) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: local file: " + open.cause());
+  }
+  Readback readback;
+  readback.local = local.get();
+  Options options(static_cast<CURL*>(easy));
+  options.Set(CURLOPT_UPLOAD, 0L)
+      .Set(CURLOPT_NOBODY, 0L)
+      .Set(CURLOPT_WRITEFUNCTION, &CompareStored)
+      .Set(CURLOPT_WRITEDATA, static_cast<void*>(&readback));
+  if (options.result() != CURLE_OK) {
+    return Status::Failure(ftp_code::kVerify, CurlCause(options.result(), ""));
+  }
+  const CURLcode result = curl_easy_perform(static_cast<CURL*>(easy));
+  if (cancelled_.load()) {
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
+  }
+  if (readback.differs) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: the stored file differs from byte " +
+                               std::to_string(readback.offset) + " on");
+  }
+  if (result != CURLE_OK) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: " + CurlCause(result, transfer.error,
+                                                  upload.password) +
+                               ReplyCause(transfer, 0, upload.password));
+  }
+  if (readback.offset != size) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: the stored file has " +
+                               std::to_string(readback.offset) +
+                               " bytes, the file " + std::to_string(size));
+  }
+  return Status();
+}
+
+Status CurlFtpClient::Verify(void* easy, const FtpUpload& upload,
+                             std::uint64_t size, Transfer& transfer) {
+  if (upload.verify == FtpVerify::kContent)
+    return VerifyContent(easy, upload, size, transfer);
+  return VerifySize(easy, upload, size, transfer);
 }
 
 }  // namespace hj5

@@ -38,13 +38,17 @@ class CurlFtpClient final : public FtpClient {
   explicit CurlFtpClient(CurlFtpLimits limits = {});
 
   // Stores upload.local_path under upload.remote_path on upload.host:port.
-  // Ok when the server confirmed the store with 226 or 250, else a failure
+  // Ok when the server confirmed the store with 226 or 250 (and, as
+  // upload.verify asks, the stored file read back on the same connection
+  // is the file sent: its SIZE, or its bytes by RETR), else a failure
   // whose code is
   //   -1  refused before any traffic: empty host, port 0, a byte below 0x20
   //       or 0x7F in user or password, a byte below 0x20 in the remote path,
   //       an empty remote path or one ending in "/", a local file that
   //       cannot be opened for reading or is not a regular file;
   //   -2 .. -6  as FtpResultCode below;
+  //   kVerify  the read-back found another size or other bytes, or the
+  //            server tells no size;
   // and whose cause reads e.g.
   //   curl 67: Access denied: 530; last reply "530 Login incorrect."
   //   local file: open: No such file or directory
@@ -72,6 +76,16 @@ class CurlFtpClient final : public FtpClient {
   // last reply code) as the upload's failure, or ok.
   Status Ended(int result, long reply, const Transfer& transfer,
                const FtpUpload& upload) const;
+
+  // The read-back of upload.verify on the easy handle `easy` (a CURL*) that
+  // stored the file of `size` bytes: ok, or a kVerify failure whose cause
+  // says what differs.
+  Status Verify(void* easy, const FtpUpload& upload, std::uint64_t size,
+                Transfer& transfer);
+  Status VerifySize(void* easy, const FtpUpload& upload, std::uint64_t size,
+                    Transfer& transfer);
+  Status VerifyContent(void* easy, const FtpUpload& upload, std::uint64_t size,
+                       Transfer& transfer);
 
   const CurlFtpLimits limits_;
   std::atomic<bool> cancelled_{false};

@@ -18,7 +18,18 @@ inline constexpr int kSendFile = -3;       // connection lost or stalled
 inline constexpr int kServerFile = -4;     // the server refused to store
 inline constexpr int kCharConvert = -5;    // a name cannot be converted
 inline constexpr int kMemoryReserve = -6;  // out of memory
+// The stored file is not the file sent, or its size cannot be read back
+// (FtpVerify). No client library returns it: it is the tool's own.
+inline constexpr int kVerify = -20;
 }  // namespace ftp_code
+
+// What is read back of the stored file, in the same session, before the
+// upload counts as done.
+enum class FtpVerify {
+  kNone,
+  kSize,     // SIZE: the stored file has as many bytes as the local one
+  kContent,  // RETR: the stored file has the local file's bytes
+};
 
 // One upload: log in to host:port as user and store local_path, unchanged
 // byte for byte, under remote_path.
@@ -29,6 +40,7 @@ struct FtpUpload {
   std::uint16_t port = 21;
   std::string local_path;
   std::string remote_path;  // e.g. "C:\www\update.xml", sent to STOR as is
+  FtpVerify verify = FtpVerify::kNone;
 };
 
 // The FTP upload to the device.

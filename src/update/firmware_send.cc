@@ -17,10 +17,15 @@ Status FirmwareSend(const UpdateContext& context) {
   upload.port = session.ftp_port;
   upload.local_path = context.chosen.path;
   upload.remote_path = RemotePath(context.chosen.name);
+  upload.verify = context.chosen.verify;
   const Status sent = context.platform.ftp.Send(upload);
   if (sent.ok()) return sent;
-  const Status told =
-      sent.Told("Firm Sending Error(" + FtpErrorText(sent.code()) + ")");
+  // A stored file that is not the one sent has a text of its own; the
+  // client's codes have theirs in its table.
+  const std::string message = sent.code() == ftp_code::kVerify
+                                  ? "Verify Error"
+                                  : FtpErrorText(sent.code());
+  const Status told = sent.Told("Firm Sending Error(" + message + ")");
   context.form.ShowBox(BoxKind::kWarning, told.text(), told.cause());
   return told;
 }

@@ -5,6 +5,7 @@
 
 #include "device/device_link.h"
 #include "device/device_session.h"
+#include "platform/ftp_client.h"
 #include "platform/platform.h"
 #include "update/form_ops.h"
 
@@ -18,6 +19,9 @@ struct ChosenFile {
   // device gets (the ANSI code page on Windows): such a file is refused
   // before any traffic.
   bool name_fits = true;
+  // What the upload reads back of the stored file (the command line's
+  // --verify; the forms never do).
+  FtpVerify verify = FtpVerify::kNone;
 };
 
 // Everything one update works with: the form it reports through, the

@@ -1,0 +1,38 @@
+// The file's SHA-256 through nettle, which libcurl's GnuTLS has loaded
+// anyway.
+
+#include <nettle/sha2.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/sequential_file.h"
+#include "platform/sha256.h"
+
+namespace hj5 {
+
+Status Sha256OfFile(const std::string& path, std::string* hex) {
+  std::unique_ptr<SequentialFile> file;
+  if (Status open = OpenSequentialFile(path, &file); !open.ok()) return open;
+  sha256_ctx context;
+  sha256_init(&context);
+  std::vector<char> buffer(1 << 16);
+  for (std::size_t got = 0;;) {
+    if (Status read = file->Read(buffer.data(), buffer.size(), &got);
+        !read.ok())
+      return read;
+    if (got == 0) break;
+    sha256_update(&context, got, reinterpret_cast<const std::uint8_t*>(buffer.data()));
+  }
+  std::uint8_t digest[SHA256_DIGEST_SIZE];
+  sha256_digest(&context, sizeof digest, digest);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  hex->clear();
+  for (std::uint8_t byte : digest) {
+    *hex += kDigits[byte >> 4];
+    *hex += kDigits[byte & 0xF];
+  }
+  return Status();
+}
+
+}  // namespace hj5
