@@ -9,10 +9,10 @@
 
 #include "app/form_defaults.h"
 #include "app/form_table.h"
-#include "app/win/code_page.h"
 #include "app/win/dialog_template.h"
 #include "app/win/program_directory.h"
 #include "app/win/resource.h"
+#include "platform/code_page.h"
 #include "update/update_sequence.h"
 
 namespace hj5 {
