@@ -204,10 +204,12 @@ void WinUpdateForm::OnInit() {
   SetFieldText(FieldId::kHttpPort, kDefaultHttpPort);
   SetFieldText(FieldId::kNotice, "");
   SetFieldText(FieldId::kStatus, "");
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  program_directory_ = Utf8Of(
-      ProgramDirectoryOf(std::wstring(path, length < MAX_PATH ? length : 0)));
+  // A program deeper than MAX_PATH still opens the chooser in its folder.
+  std::wstring path(kChooserPathChars, L'\0');
+  const DWORD length =
+      GetModuleFileNameW(nullptr, path.data(), kChooserPathChars);
+  path.resize(length < kChooserPathChars ? length : 0);
+  program_directory_ = Utf8Of(ProgramDirectoryOf(std::move(path)));
   FitMakerLabel();
   CentreOnWorkArea(window_);
 }
