@@ -22,11 +22,17 @@ PlanRefusal Refused(std::string line) { return PlanRefusal{{std::move(line)}}; }
 constexpr std::size_t kPasswordFileLimit = 4096;
 constexpr std::size_t kDevicesFileLimit = 16 << 20;
 
+// A UTF-8 path as the system's file calls take it (on Windows UTF-16, so
+// that a folder of any script opens).
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // The file's bytes; a refusal when it cannot be read or holds more than
 // `limit` bytes.
 std::variant<std::string, PlanRefusal> ReadWhole(const std::string& path,
                                                  std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   std::string text;
   char chunk[65536];
   while (in && text.size() <= limit) {
@@ -164,10 +170,7 @@ std::variant<PlannedDevice, PlanRefusal> CheckDevice(
 
 // The bare file name of a UTF-8 path.
 std::string FileNameOf(const std::string& path) {
-  const std::u8string name =
-      std::filesystem::path(std::u8string(path.begin(), path.end()))
-          .filename()
-          .u8string();
+  const std::u8string name = PathOf(path).filename().u8string();
   return std::string(name.begin(), name.end());
 }
 

@@ -9,14 +9,21 @@
 namespace hj5 {
 namespace {
 
-// "<step>: <the system's text for the last error>" as a failure.
+// "<step>: <the system's text for the last error>" as a failure, in UTF-8
+// like every cause (the ANSI text of a Japanese system would be no UTF-8).
 Status SystemFailure(const char* step) {
   const DWORD error = GetLastError();
-  char text[256] = {};
-  const DWORD length =
-      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, text, sizeof text, nullptr);
-  std::string message(text, length);
+  wchar_t wide[256] = {};
+  const DWORD wide_length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, wide, 256, nullptr);
+  char text[1024] = {};
+  const int length =
+      wide_length == 0
+          ? 0
+          : WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(wide_length),
+                                text, sizeof text, nullptr, nullptr);
+  std::string message(text, length > 0 ? static_cast<std::size_t>(length) : 0);
   while (!message.empty() &&
          (message.back() == '\n' || message.back() == '\r' ||
           message.back() == ' ' || message.back() == '.'))

@@ -164,9 +164,10 @@ Status WinInetFtpClient::Send(const FtpUpload& upload) {
     return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
   }
   Handle connection = Connect(upload);
-  if (!connection) return Failed(upload, WinInetStage::kConnect);
-  Status sent = Transfer(upload, connection.get(), *file);
+  Status sent = connection ? Transfer(upload, connection.get(), *file)
+                           : Failed(upload, WinInetStage::kConnect);
   connection.reset();
+  // The root handle goes with the upload, a failed connect's too.
   std::lock_guard<std::mutex> lock(mutex_);
   if (session_) InternetCloseHandle(static_cast<HINTERNET>(session_));
   session_ = nullptr;

@@ -64,10 +64,9 @@ TEST_F(WinInetFtpClientTest, StoresTheFileByteForByteInChunks) {
   for (int i = 0; i < 3000; ++i) bytes += static_cast<char>(i % 256);
   bytes += "\r\n</a>\x1a\n";
   WinInetFtpClient client(WinInetFtpLimits{.chunk_bytes = 1000});
-  EXPECT_EQ(client.Send(Upload(Write("a.xml", bytes), "wininet.xml")), 0)
-      << client.LastCause();
-  EXPECT_EQ(client.LastCause(), "");
-  EXPECT_EQ(client.bytes_sent(), bytes.size());
+  const Status sent = client.Send(Upload(Write("a.xml", bytes), "wininet.xml"));
+  EXPECT_TRUE(sent.ok()) << sent.cause();
+  EXPECT_EQ(client.BytesSent(), bytes.size());
   EXPECT_TRUE(Stored("wininet.xml") == bytes);
 }
 
@@ -75,19 +74,20 @@ TEST_F(WinInetFtpClientTest, ARefusedLoginIsAConnectionErrorWithTheReply) {
   WinInetFtpClient client;
   FtpUpload upload = Upload(Write("a.xml", "<?xml"), "login.xml");
   upload.password = "Wrong-Pass-77";
-  EXPECT_EQ(client.Send(upload), ftp_code::kConnection);
-  EXPECT_NE(client.LastCause(), "");
-  EXPECT_EQ(client.LastCause().find("Wrong-Pass-77"), std::string::npos);
+  const Status sent = client.Send(upload);
+  EXPECT_EQ(sent.code(), ftp_code::kConnection);
+  EXPECT_NE(sent.cause(), "");
+  EXPECT_EQ(sent.cause().find("Wrong-Pass-77"), std::string::npos);
 }
 
 TEST_F(WinInetFtpClientTest, WhatCannotBeSentIsRefusedBeforeAnyTraffic) {
   WinInetFtpClient client;
-  EXPECT_EQ(client.Send(Upload((dir_ / "missing.xml").string(), "m.xml")),
-            ftp_code::kArgument);
-  EXPECT_EQ(client.LastCause().rfind("local file: ", 0), 0u)
-      << client.LastCause();
+  const Status missing =
+      client.Send(Upload((dir_ / "missing.xml").string(), "m.xml"));
+  EXPECT_EQ(missing.code(), ftp_code::kArgument);
+  EXPECT_EQ(missing.cause().rfind("local file: ", 0), 0u) << missing.cause();
   FtpUpload upload = Upload(Write("a.xml", "<?xml"), "a\r\nDELE b.xml");
-  EXPECT_EQ(client.Send(upload), ftp_code::kArgument);
+  EXPECT_EQ(client.Send(upload).code(), ftp_code::kArgument);
   EXPECT_EQ(Stored("a\r\nDELE b.xml"), "");
 }
 
@@ -95,15 +95,16 @@ TEST_F(WinInetFtpClientTest, NothingListeningIsAConnectionError) {
   WinInetFtpClient client;
   FtpUpload upload = Upload(Write("a.xml", "<?xml"), "none.xml");
   upload.port = 9;  // nothing listens on loopback's discard port here
-  EXPECT_EQ(client.Send(upload), ftp_code::kConnection) << client.LastCause();
+  const Status sent = client.Send(upload);
+  EXPECT_EQ(sent.code(), ftp_code::kConnection) << sent.cause();
 }
 
 TEST_F(WinInetFtpClientTest, ACancelledClientSendsNothing) {
   WinInetFtpClient client;
   client.Cancel();
-  EXPECT_EQ(client.Send(Upload(Write("a.xml", "<?xml"), "late.xml")),
-            ftp_code::kSendFile);
-  EXPECT_EQ(client.LastCause(), "cancelled");
+  const Status sent = client.Send(Upload(Write("a.xml", "<?xml"), "late.xml"));
+  EXPECT_EQ(sent.code(), ftp_code::kSendFile);
+  EXPECT_EQ(sent.cause(), "cancelled");
   EXPECT_EQ(Stored("late.xml"), "");
 }
 

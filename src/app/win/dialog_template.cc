@@ -41,13 +41,17 @@ class TemplateWriter {
   std::vector<WORD> words_;
 };
 
-// The styles a resource compiler gives LTEXT, EDITTEXT, PUSHBUTTON,
-// DEFPUSHBUTTON and a bitmap CONTROL, and what the row's flags change.
+// The styles a resource compiler (windres) gives LTEXT, EDITTEXT,
+// PUSHBUTTON, DEFPUSHBUTTON and a bitmap CONTROL, and what the row's flags
+// change.
 DWORD StyleOf(const ControlRow& row) {
   DWORD style = WS_CHILD | WS_VISIBLE;
   switch (row.kind) {
     case ControlKind::kLabel:
-      style |= SS_LEFT | WS_GROUP;
+      // A hidden label is an LTEXT with styles of its own ("SS_LEFT | NOT
+      // WS_VISIBLE"), which take the place of LTEXT's SS_LEFT | WS_GROUP.
+      style |= SS_LEFT;
+      if (!(row.flags & kHidden)) style |= WS_GROUP;
       break;
     case ControlKind::kEdit:
       style |= ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
@@ -117,7 +121,7 @@ std::vector<WORD> FormDialogTemplate(WORD logo_bitmap) {
   out.Word(0);  // the dialog class
   out.Text(kFormTitle);
   out.Word(kFormFontPoints);
-  out.Word(FW_NORMAL);
+  out.Word(FW_DONTCARE);  // the font's own weight, as FONT gives it
   out.Word(MAKEWORD(FALSE, DEFAULT_CHARSET));  // italic, character set
   out.Text(kFormFontFace);
   for (const ControlRow& row : FormControls()) WriteItem(out, row, logo_bitmap);

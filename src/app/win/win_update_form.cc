@@ -5,14 +5,15 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <utility>
 
 #include "app/form_defaults.h"
 #include "app/form_table.h"
-#include "app/win/code_page.h"
 #include "app/win/dialog_template.h"
 #include "app/win/program_directory.h"
 #include "app/win/resource.h"
+#include "platform/code_page.h"
 #include "update/update_sequence.h"
 
 namespace hj5 {
@@ -203,10 +204,12 @@ void WinUpdateForm::OnInit() {
   SetFieldText(FieldId::kHttpPort, kDefaultHttpPort);
   SetFieldText(FieldId::kNotice, "");
   SetFieldText(FieldId::kStatus, "");
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  program_directory_ = Utf8Of(
-      ProgramDirectoryOf(std::wstring(path, length < MAX_PATH ? length : 0)));
+  // A program deeper than MAX_PATH still opens the chooser in its folder.
+  std::wstring path(kChooserPathChars, L'\0');
+  const DWORD length =
+      GetModuleFileNameW(nullptr, path.data(), kChooserPathChars);
+  path.resize(length < kChooserPathChars ? length : 0);
+  program_directory_ = Utf8Of(ProgramDirectoryOf(std::move(path)));
   FitMakerLabel();
   CentreOnWorkArea(window_);
 }
@@ -366,7 +369,24 @@ std::optional<ChosenFile> WinUpdateForm::ChooseFile(
   dialog.lpstrInitialDir = directory.empty() ? nullptr : directory.c_str();
   dialog.lpstrDefExt = suffix.c_str();
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
-  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+  if (!GetOpenFileNameW(&dialog)) {
+    // 0: cancelled, or closed by the form. Otherwise nothing was chosen
+    // that can be used, and the operator is told so: a path longer than
+    // the buffer (whose first characters then hold the length it needs, not
+    // a path), or a chooser that could not be shown.
+    const DWORD error = CommDlgExtendedError();
+    if (error == FNERR_BUFFERTOOSMALL) {
+      ops_.ShowBox(BoxKind::kWarning, "File Name Error.",
+                   "the chosen path is longer than the chooser's buffer");
+    } else if (error == FNERR_INVALIDFILENAME) {
+      ops_.ShowBox(BoxKind::kWarning, "File Name Error.",
+                   "the chooser took no valid file name");
+    } else if (error != 0) {
+      ops_.ShowBox(BoxKind::kWarning, "File Open Failure.",
+                   "the file chooser failed: error " + std::to_string(error));
+    }
+    return std::nullopt;
+  }
   file.resize(file.find(L'\0'));
   // The name goes to the device; the path stays on this machine.
   const std::optional<std::string> name = ToCodePage(

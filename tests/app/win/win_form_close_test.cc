@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "app/form_defaults.h"
+#include "app/hand_over_form_ops.h"
 #include "app/win/win_update_form.h"
 #include "support/blocking_fakes.h"
 
@@ -15,12 +17,11 @@ namespace {
 // its warning box.
 class RefusingFtpClient final : public FtpClient {
  public:
-  int Send(const FtpUpload&) override {
+  Status Send(const FtpUpload&) override {
     ++sends;
-    return ftp_code::kConnection;
+    return Status::Failure(ftp_code::kConnection, "refused");
   }
   void Cancel() override {}
-  std::string LastCause() const override { return "refused"; }
   std::atomic<int> sends{0};
 };
 
@@ -80,22 +81,21 @@ class WinFormCloseTest : public ::testing::Test {
 };
 
 // The close stops the runner and serves messages while it waits: a message
-// 102 that arrives meanwhile is answered -1 and nothing is uploaded.
-TEST_F(WinFormCloseTest, AMessage102DuringTheCloseReturnsMinusOne) {
-  std::atomic<int> sent{1};
+// 102 that arrives meanwhile is answered as not delivered (never as a stored
+// file) and nothing is uploaded.
+TEST_F(WinFormCloseTest, AMessage102DuringTheCloseIsNotDelivered) {
+  Status sent;  // ok until the handler writes its answer
   Run(
       [&](const UpdateContext& context) {
         const HWND form = form_->window();
         PostMessageW(form, WM_CLOSE, 0, 0);
         context.platform.clock.SleepMs(60000);  // until the close stops it
-        int result = 1;
         SendMessageW(form, kSendFirmwareMessage, 0,
-                     reinterpret_cast<LPARAM>(&result));
-        sent = result;
-        return 0;
+                     reinterpret_cast<LPARAM>(&sent));
+        return UpdateOutcome{};
       },
       /*close_on_box=*/false);
-  EXPECT_EQ(sent, -1);
+  EXPECT_EQ(sent, NotDelivered());
   EXPECT_EQ(ftp_.sends, 0);
   EXPECT_TRUE(clock_.interrupted());
 }
@@ -103,16 +103,17 @@ TEST_F(WinFormCloseTest, AMessage102DuringTheCloseReturnsMinusOne) {
 // A close that comes while the upload's box is open (inside message 102) is
 // finished once the box and message 102 have returned, never inside them.
 TEST_F(WinFormCloseTest, ACloseDuringTheUploadsBoxEndsTheForm) {
-  std::atomic<int> sent{1};
+  Status sent;
   Run(
       [&](const UpdateContext& context) {
         sent = context.form.SendFirmwareMessage();
-        return 0;
+        return UpdateOutcome{};
       },
       /*close_on_box=*/true);
   EXPECT_EQ(ftp_.sends, 1);
-  EXPECT_NE(sent, 0);
-  EXPECT_NE(sent, 1);
+  // The upload's own failure came back through message 102.
+  EXPECT_EQ(sent.code(), ftp_code::kConnection);
+  EXPECT_EQ(sent.cause(), "refused");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/win/code_page.h"
+#include "platform/code_page.h"
 
 #include <windows.h>
 

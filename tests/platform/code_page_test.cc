@@ -1,7 +1,7 @@
-// What the device gets for the Windows form's text, in the code pages of
-// Western and Japanese Windows.
+// What the device gets for the text of the Windows form and of
+// hj5-update.exe, in the code pages of Western and Japanese Windows.
 
-#include "app/win/code_page.h"
+#include "platform/code_page.h"
 
 #include <gtest/gtest.h>
 
