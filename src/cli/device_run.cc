@@ -1,5 +1,6 @@
 #include "cli/device_run.h"
 
+#include "cli/cli_os.h"
 #include "update/check_sequence.h"
 #include "update/restore_sequence.h"
 #include "update/update_sequence.h"
@@ -55,9 +56,13 @@ std::string Result(RunMode mode, const UpdateOutcome& outcome) {
 
 // One set of adapters, a form and a runner.
 struct DeviceRun::Leg {
-  Leg(const std::string& label, Output& output,
+  Leg(const std::string& label, Output& output, DeviceLog* log,
       UpdateRunner::Procedure procedure)
-      : form(label, [&output](Event event) { output.Emit(event); }),
+      : form(label,
+             [&output, log](Event event) {
+               if (log) log->Write(event, UtcTimestamp());
+               output.Emit(event);
+             }),
         runner(form, platform.platform(), std::move(procedure)) {}
 
   ProductPlatform platform;
@@ -66,16 +71,19 @@ struct DeviceRun::Leg {
 };
 
 DeviceRun::DeviceRun(const PlannedDevice& device, const Plan& plan,
-                     Output& output)
+                     Output& output, std::unique_ptr<DeviceLog> log,
+                     UploadGate* gate)
     : device_(device),
       plan_(plan),
       output_(output),
-      run_(
-          std::make_unique<Leg>(device.label, output, ProcedureOf(plan.mode))) {
+      log_(std::move(log)),
+      run_(std::make_unique<Leg>(device.label, output, log_.get(),
+                                 ProcedureOf(plan.mode))) {
   Leg& leg = *run_;
   leg.form.Attach({[&leg] { return leg.runner.SendFirmware(); },
                    [&leg] { return leg.platform.platform().ftp.BytesSent(); },
-                   plan.file ? plan.file_size : 0});
+                   plan.file ? plan.file_size : 0},
+                  gate);
 }
 
 DeviceRun::~DeviceRun() = default;
@@ -108,10 +116,11 @@ bool DeviceRun::Recover() {
   const std::optional<UpdateOutcome> outcome = run_->runner.outcome();
   if (!outcome || !outcome->may_be_left_in_update) return false;
   const bool restart_pending = outcome->restart_pending;
-  recovery_ = std::make_unique<Leg>(
-      device_.label, output_, [restart_pending](const UpdateContext& context) {
-        return RecoverySequence(context, restart_pending);
-      });
+  recovery_ =
+      std::make_unique<Leg>(device_.label, output_, log_.get(),
+                            [restart_pending](const UpdateContext& context) {
+                              return RecoverySequence(context, restart_pending);
+                            });
   if (recovery_->runner.Start(device_.session, ChosenFile{})) return true;
   recovery_.reset();
   return false;

@@ -5,7 +5,9 @@
 
 #include "cli/output.h"
 #include "cli/plan.h"
+#include "cli/run_folder.h"
 #include "cli/terminal_form.h"
+#include "cli/upload_gate.h"
 #include "launch/product_platform.h"
 #include "update/update_runner.h"
 
@@ -18,7 +20,10 @@ namespace hj5::cli {
 // run on threads of their own (one per device).
 class DeviceRun {
  public:
-  DeviceRun(const PlannedDevice& device, const Plan& plan, Output& output);
+  // `log` (may be null) gets every event; `gate` (may be null) holds the
+  // upload until its place is free.
+  DeviceRun(const PlannedDevice& device, const Plan& plan, Output& output,
+            std::unique_ptr<DeviceLog> log, UploadGate* gate);
   ~DeviceRun();
   DeviceRun(const DeviceRun&) = delete;
   DeviceRun& operator=(const DeviceRun&) = delete;
@@ -48,6 +53,7 @@ class DeviceRun {
   const PlannedDevice& device_;
   const Plan& plan_;
   Output& output_;
+  const std::unique_ptr<DeviceLog> log_;
   std::unique_ptr<Leg> run_;
   std::unique_ptr<Leg> recovery_;
   bool started_ = false;

@@ -1,6 +1,7 @@
 #include "cli/fleet.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -15,7 +16,25 @@ constexpr std::chrono::milliseconds kTick{200};
 struct Running {
   std::size_t index;
   std::unique_ptr<DeviceRun> run;
+  std::chrono::steady_clock::time_point started;
 };
+
+// "1,234" style counts are not needed; "12 of 1000 done" is.
+std::string Rate(double per_minute) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f/min", per_minute);
+  return text;
+}
+
+// "in 3 min", "in 1 h 05 min".
+std::string Remaining(double minutes) {
+  const long whole = static_cast<long>(minutes + 0.5);
+  if (whole < 60) return "in " + std::to_string(std::max(whole, 1L)) + " min";
+  char text[32];
+  std::snprintf(text, sizeof text, "in %ld h %02ld min", whole / 60,
+                whole % 60);
+  return text;
+}
 
 std::string Devices(std::size_t count, const char* what) {
   return std::to_string(count) +
@@ -47,7 +66,10 @@ class Fleet {
         width_(std::max<std::size_t>(
             1, std::min(setup.plan.jobs, setup.capacity))),
         canaries_(std::min(setup.plan.canary, devices_.size())),
-        outcomes_(devices_.size()) {}
+        outcomes_(devices_.size()),
+        began_(std::chrono::steady_clock::now()) {
+    if (setup.plan.max_uploads > 0) gate_.emplace(setup.plan.max_uploads);
+  }
 
   RunReport Run() {
     while (true) {
@@ -70,15 +92,34 @@ class Fleet {
     return canaries_ended_ < canaries_ ? canaries_ : devices_.size();
   }
 
+  // A device its journal says completed with this file: sent nothing.
+  bool Skipped(std::size_t index) {
+    RunFolder* folder = setup_.folder;
+    if (!folder || !setup_.plan.resume ||
+        !folder->completed().contains(devices_[index].label))
+      return false;
+    outcomes_[index] = DeviceOutcome{
+        devices_[index].label, "completed before", "", true, {}, {}, 0};
+    setup_.output.Emit({devices_[index].label, "end", "completed before", "",
+                        std::nullopt, std::nullopt, std::nullopt});
+    if (index < canaries_) ++canaries_ended_;
+    ++ended_;
+    return true;
+  }
+
   void StartWhatMay() {
     while (!Halted() && running_.size() < width_ && next_ < Limit()) {
       const std::size_t index = next_++;
-      auto run = std::make_unique<DeviceRun>(devices_[index], setup_.plan,
-                                             setup_.output);
+      if (Skipped(index)) continue;
+      auto run = std::make_unique<DeviceRun>(
+          devices_[index], setup_.plan, setup_.output,
+          setup_.folder ? setup_.folder->OpenLog(index) : nullptr,
+          gate_ ? &*gate_ : nullptr);
+      const auto now = std::chrono::steady_clock::now();
       if (run->Start()) {
-        running_.push_back({index, std::move(run)});
+        running_.push_back({index, std::move(run), now});
       } else {
-        Finish(index, *run);
+        Finish(index, *run, now);
       }
     }
   }
@@ -126,21 +167,54 @@ class Fleet {
   void CollectEnded() {
     const auto now = TerminalForm::Clock::now();
     std::vector<LiveRow> rows;
+    std::size_t uploading = 0;
     for (auto it = running_.begin(); it != running_.end();) {
       it->run->Tick(now);
       if (it->run->Ended()) {
-        Finish(it->index, *it->run);
+        Finish(it->index, *it->run, it->started);
         it = running_.erase(it);  // its adapters' descriptors go with it
       } else {
         rows.push_back(it->run->Row());
+        uploading += rows.back().view.uploading ? 1 : 0;
         ++it;
       }
     }
-    setup_.output.Live(rows);
+    setup_.output.Live(rows, Progress(uploading));
   }
 
-  void Finish(std::size_t index, const DeviceRun& run) {
+  // The head line: devices done of all, failed, running, uploading, the
+  // rate and, once there is one, the estimated end.
+  std::string Progress(std::size_t uploading) const {
+    const std::size_t done = ended_;
+    std::string head = std::to_string(done) + " of " +
+                       std::to_string(devices_.size()) + " done, " +
+                       std::to_string(failures_) + " failed, " +
+                       std::to_string(running_.size()) + " running, " +
+                       std::to_string(uploading) + " uploading";
+    const double minutes =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began_)
+            .count() /
+        60;
+    if (done == 0 || minutes <= 0) return head;
+    const double rate = done / minutes;
+    head += ", " + Rate(rate);
+    const std::size_t left = devices_.size() - done;
+    if (left > 0 && !Halted()) head += ", end " + Remaining(left / rate);
+    return head;
+  }
+
+  void Finish(std::size_t index, const DeviceRun& run,
+              std::chrono::steady_clock::time_point started) {
     DeviceOutcome outcome = run.Outcome();
+    outcome.seconds = std::chrono::duration<double>(
+                          std::chrono::steady_clock::now() - started)
+                          .count();
+    ++ended_;
+    if (setup_.folder && !setup_.folder->Journal(outcome, UtcTimestamp()) &&
+        !journal_failed_) {
+      journal_failed_ = true;
+      setup_.output.Note("The run folder's journal cannot be written.");
+    }
     Event end;
     end.device = outcome.device;
     end.kind = "end";
@@ -177,8 +251,8 @@ class Fleet {
       report.signal_status = 130;
     }
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-      report.outcomes.push_back(outcomes_[i].value_or(
-          DeviceOutcome{devices_[i].label, "not started", "", false, {}, {}, 0}));
+      report.outcomes.push_back(outcomes_[i].value_or(DeviceOutcome{
+          devices_[i].label, "not started", "", false, {}, {}, 0}));
     }
     return report;
   }
@@ -191,7 +265,11 @@ class Fleet {
   std::vector<Running> running_;
   std::size_t next_ = 0;
   std::size_t canaries_ended_ = 0;
+  std::size_t ended_ = 0;  // devices run to their end
   std::size_t failures_ = 0;
+  std::optional<UploadGate> gate_;
+  const std::chrono::steady_clock::time_point began_;
+  bool journal_failed_ = false;
   RunStop stop_ = RunStop::kNone;
   Stopping stopping_ = Stopping::kNo;
   int interrupts_ = 0;

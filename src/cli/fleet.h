@@ -8,6 +8,7 @@
 #include "cli/cli_os.h"
 #include "cli/output.h"
 #include "cli/plan.h"
+#include "cli/run_folder.h"
 
 namespace hj5::cli {
 
@@ -19,10 +20,15 @@ struct FleetSetup {
   // Waits up to the time given for a stop signal; returns those since the
   // last call.
   std::function<StopSignals(std::chrono::milliseconds)> wait_for_signals;
+  // The run's folder, or null: each device's log, and its journal line as
+  // it ends. With plan.resume the devices its journal says completed are
+  // skipped, sent nothing at all.
+  RunFolder* folder = nullptr;
 };
 
 // Runs the plan's devices, at most plan.jobs (and the capacity) at a time,
 // each with its own adapters and runner, as a rollout:
+//   - at most plan.max_uploads uploads at a time;
 //   - the canary devices (plan.canary, the first of the list) first; the
 //     rest start only once all of them succeeded, none after one failed;
 //   - no device starts once more than plan.max_failures have failed, over

@@ -9,6 +9,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/plan.h"
+#include "cli/run_folder.h"
 
 namespace hj5::cli {
 namespace {
@@ -52,7 +53,16 @@ std::size_t Capacity(const Plan& plan) {
   return capacity;
 }
 
-int Run(const Plan& plan) {
+int Run(const Plan& plan, const std::string& file_path) {
+  std::unique_ptr<RunFolder> folder;
+  if (plan.results_dir) {
+    auto opened = RunFolder::Open(plan, file_path);
+    if (auto* refusal = std::get_if<std::string>(&opened)) {
+      Say(*refusal);
+      return kRefused;
+    }
+    folder = std::move(std::get<std::unique_ptr<RunFolder>>(opened));
+  }
   const std::size_t capacity = Capacity(plan);
   if (capacity == 0) return 1;
   InterruptWatch watch;
@@ -60,11 +70,15 @@ int Run(const Plan& plan) {
   Output output(ModeFor(plan), std::cout, &UtcTimestamp,
                 columns > 1 ? columns - 1 : 79);
   const RunReport report = RunFleet(
-      {plan, capacity, output, [&watch](std::chrono::milliseconds limit) {
-         return watch.Wait(limit);
-       }});
+      {plan, capacity, output,
+       [&watch](std::chrono::milliseconds limit) { return watch.Wait(limit); },
+       folder.get()});
   const int status = ExitStatus(report);
   output.Summary(report, status);
+  std::string error;
+  if (folder && !folder->Finish(report, status, UtcTimestamp(), &error)) {
+    Say(error);
+  }
   return status;
 }
 
@@ -85,7 +99,7 @@ int Main(const std::vector<std::string>& args) {
     for (const std::string& line : refusal->lines) Say(line);
     return kRefused;
   }
-  return Run(std::get<Plan>(prepared));
+  return Run(std::get<Plan>(prepared), options->xml_file.value_or(""));
 }
 
 }  // namespace

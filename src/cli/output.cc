@@ -14,8 +14,12 @@ std::string Percent(std::uint64_t bytes, std::uint64_t total) {
   return std::to_string(std::min<std::uint64_t>(percent, 100)) + "%";
 }
 
+// How often plain output tells the run's progress.
+constexpr std::chrono::seconds kProgressEvery{5};
+
 std::string LiveLine(const LiveRow& row, std::size_t width) {
   std::string line = row.device + "  " + row.view.status;
+  if (row.view.queued) line += "  upload queued";
   if (row.view.uploading)
     line += "  upload " + Percent(row.view.bytes, row.view.total);
   if (line.size() > width) line.resize(width);
@@ -160,9 +164,19 @@ void Output::KeepLocked(const std::string& line) {
   DrawLiveLocked();
 }
 
-void Output::Live(const std::vector<LiveRow>& rows) {
+void Output::Live(const std::vector<LiveRow>& rows,
+                  const std::string& progress) {
+  if (mode_ == OutputMode::kPlain) {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex_);
+    if (now - last_progress_ < kProgressEvery) return;
+    last_progress_ = now;
+    out_ << timestamp_() << " progress " << progress << "\n" << std::flush;
+    return;
+  }
   if (mode_ != OutputMode::kLive) return;
   std::vector<std::string> lines;
+  lines.push_back(progress.substr(0, live_width_));
   for (const LiveRow& row : rows) lines.push_back(LiveLine(row, live_width_));
   std::lock_guard lock(mutex_);
   if (lines == live_) return;

@@ -1,6 +1,7 @@
 #ifndef HJ5_CLI_OUTPUT_H_
 #define HJ5_CLI_OUTPUT_H_
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -80,8 +81,9 @@ class Output {
   void Emit(const Event& event);
   // A line of the tool's own (an interrupt, a limit).
   void Note(const std::string& text);
-  // Redraws the live lines (live mode only).
-  void Live(const std::vector<LiveRow>& rows);
+  // Redraws the live lines under the head line `progress` (live mode);
+  // plain output prints the head line every few seconds.
+  void Live(const std::vector<LiveRow>& rows, const std::string& progress);
   void Summary(const RunReport& report, int exit_status);
 
  private:
@@ -98,6 +100,7 @@ class Output {
   const std::size_t live_width_;
   std::mutex mutex_;
   std::vector<std::string> live_;  // the live lines shown now
+  std::chrono::steady_clock::time_point last_progress_{};
 };
 
 }  // namespace hj5::cli

@@ -255,6 +255,41 @@ TEST_F(EmulatorUploadTest, OtherArgumentsAreRefusedWithoutConnecting) {
   EXPECT_THAT(emulator_->FtpCommands(), IsEmpty());
 }
 
+// The read-back after the store, on the same connection: a device that kept
+// fewer bytes or other bytes than it got, or that tells no size, fails the
+// upload; a sound one passes it both ways. A byte changed in place keeps
+// the size: only the content's read-back finds it.
+TEST_F(EmulatorUploadTest, TheReadBackFindsAStoredFileThatIsNotTheFileSent) {
+  const struct {
+    const char* fault;
+    FtpVerify verify;
+    int code;
+    const char* cause;
+  } cases[] = {
+      {"", FtpVerify::kSize, 0, ""},
+      {"", FtpVerify::kContent, 0, ""},
+      {R"({"ftp": "store_short"})", FtpVerify::kSize, ftp_code::kVerify,
+       "verify: SIZE says 4095 bytes, the file has 4096"},
+      {R"({"ftp": "store_short"})", FtpVerify::kContent, ftp_code::kVerify,
+       "verify: the stored file has 4095 bytes, the file 4096"},
+      {R"({"ftp": "store_flip", "at": 100})", FtpVerify::kSize, 0, ""},
+      {R"({"ftp": "store_flip", "at": 100})", FtpVerify::kContent,
+       ftp_code::kVerify, "verify: the stored file differs from byte 100 on"},
+      {R"({"ftp": "no_size"})", FtpVerify::kSize, ftp_code::kVerify,
+       "verify: the server tells no size (\"502 Command not implemented.\")"},
+  };
+  const std::string local = files_.Write("local", RandomBytes(4096, 7));
+  for (const auto& c : cases) {
+    emulator_->ClearFaults();
+    if (*c.fault) emulator_->AddFault(c.fault);
+    FtpUpload upload = UploadTo(emulator_->ftp_port(), local);
+    upload.verify = c.verify;
+    const Status sent = client_.Send(upload);
+    EXPECT_EQ(sent.code(), c.code) << c.fault;
+    EXPECT_EQ(sent.cause(), c.cause) << c.fault;
+  }
+}
+
 TEST_F(EmulatorUploadTest, CancelBeforeSendFailsAtOnce) {
   client_.Cancel();
   EXPECT_EQ(Send("cancelled.xml", "x"), ftp_code::kSendFile);
