@@ -5,6 +5,7 @@
 #include <wininet.h>
 // clang-format on
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -166,6 +167,8 @@ Status WinInetFtpClient::Send(const FtpUpload& upload) {
   Handle connection = Connect(upload);
   Status sent = connection ? Transfer(upload, connection.get(), *file)
                            : Failed(upload, WinInetStage::kConnect);
+  if (sent.ok() && upload.verify != FtpVerify::kNone)
+    sent = Verify(upload, connection.get(), file->Size());
   connection.reset();
   // The root handle goes with the upload, a failed connect's too.
   std::lock_guard<std::mutex> lock(mutex_);
@@ -237,6 +240,95 @@ Status WinInetFtpClient::Transfer(const FtpUpload& upload, void* connection,
     return Failed(upload, WinInetStage::kFinish);
   }
   return Status();
+}
+
+// The stored file's size by SIZE on the upload's own connection.
+Status WinInetFtpClient::VerifySize(const FtpUpload& upload, void* connection,
+                                    std::uint64_t size) {
+  const std::string command = "SIZE " + upload.remote_path;
+  std::string reply;
+  const bool answered =
+      FtpCommandA(static_cast<HINTERNET>(connection), FALSE,
+                  FTP_TRANSFER_TYPE_BINARY, command.c_str(), 0, nullptr);
+  const int code = LastReply(upload.password, &reply);
+  if (cancelled_.load()) {
+    return Status::Failure(ftp_code::kSendFile, "cancelled");
+  }
+  if (!answered || code != 213) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: the server tells no size (\"" + reply +
+                               "\")");
+  }
+  const std::string told = reply.size() > 4 ? reply.substr(4) : "";
+  if (told != std::to_string(size)) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: SIZE says " + told +
+                               " bytes, the file has " + std::to_string(size));
+  }
+  return Status();
+}
+
+// The stored file read back by RETR and compared with the local one.
+Status WinInetFtpClient::VerifyContent(const FtpUpload& upload,
+                                       void* connection, std::uint64_t size) {
+  std::unique_ptr<SequentialFile> local;
+  if (Status open = OpenSequentialFile(upload.local_path, &local); !open.ok()) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: local file: " + open.cause());
+  }
+  Handle remote(FtpOpenFileA(static_cast<HINTERNET>(connection),
+                             upload.remote_path.c_str(), GENERIC_READ,
+                             FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
+                             0));
+  if (!remote) {
+    const Status failed = Failed(upload, WinInetStage::kOpenFile);
+    return Status::Failure(ftp_code::kVerify, "verify: " + failed.cause());
+  }
+  std::vector<char> stored(limits_.chunk_bytes);
+  std::vector<char> expected(limits_.chunk_bytes);
+  std::uint64_t compared = 0;
+  for (;;) {
+    if (cancelled_.load()) {
+      return Status::Failure(ftp_code::kSendFile, "cancelled");
+    }
+    DWORD got = 0;
+    if (!InternetReadFile(static_cast<HINTERNET>(remote.get()), stored.data(),
+                          static_cast<DWORD>(stored.size()), &got)) {
+      const Status failed = Failed(upload, WinInetStage::kTransfer);
+      return Status::Failure(ftp_code::kVerify, "verify: " + failed.cause());
+    }
+    std::size_t have = 0;
+    while (have < got) {
+      std::size_t read = 0;
+      if (!local->Read(expected.data() + have, got - have, &read).ok() ||
+          read == 0)
+        break;
+      have += read;
+    }
+    const auto differs =
+        std::mismatch(stored.data(), stored.data() + have, expected.data());
+    compared += static_cast<std::uint64_t>(differs.first - stored.data());
+    if (have < got || differs.first != stored.data() + have) {
+      return Status::Failure(ftp_code::kVerify,
+                             "verify: the stored file differs from byte " +
+                                 std::to_string(compared) + " on");
+    }
+    if (got == 0) break;
+  }
+  if (compared != size) {
+    return Status::Failure(ftp_code::kVerify,
+                           "verify: the stored file has " +
+                               std::to_string(compared) + " bytes, the file " +
+                               std::to_string(size));
+  }
+  return Status();
+}
+
+Status WinInetFtpClient::Verify(const FtpUpload& upload, void* connection,
+                                std::uint64_t size) {
+  if (upload.verify == FtpVerify::kContent)
+    return VerifyContent(upload, connection, size);
+  return VerifySize(upload, connection, size);
 }
 
 }  // namespace hj5

@@ -68,6 +68,13 @@ class WinInetFtpClient final : public FtpClient {
   Handle Connect(const FtpUpload& upload);
   Status Transfer(const FtpUpload& upload, void* connection,
                   SequentialFile& file);
+  // What upload.verify reads back, on the upload's connection, of the
+  // stored file of `size` bytes.
+  Status Verify(const FtpUpload& upload, void* connection, std::uint64_t size);
+  Status VerifySize(const FtpUpload& upload, void* connection,
+                    std::uint64_t size);
+  Status VerifyContent(const FtpUpload& upload, void* connection,
+                       std::uint64_t size);
   // A failed WinINet call in `stage`: its code and cause.
   Status Failed(const FtpUpload& upload, WinInetStage stage);
 
