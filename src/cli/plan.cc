@@ -86,8 +86,8 @@ std::variant<DeviceList, PlanRefusal> ReadDevices(const Options& options,
     std::string names;
     for (const std::string& name : list->extra)
       names += (names.empty() ? "" : ", ") + name;
-    host.warn(path + ": kept beside the devices, not used for the update: " +
-              names);
+    host.warn(path +
+              ": kept beside the devices, not used for the update: " + names);
   }
   return std::move(*list);
 }
@@ -182,7 +182,8 @@ std::optional<PlanRefusal> CheckFile(const std::string& path, Plan& plan) {
   if (const std::optional<Refusal> refused = CheckChosenFile(file))
     return Lines(path, *refused);
   std::unique_ptr<SequentialFile> opened;
-  if (OpenSequentialFile(path, &opened).ok()) plan.file_size = opened->Size();
+  if (OpenSequentialFile(path, &opened, FileSharing::kReaders).ok())
+    plan.file_size = opened->Size();
   if (plan.results_dir) {
     if (Status hashed = Sha256OfFile(path, &plan.file_sha256); !hashed.ok())
       return Refused(path + ": cannot be read (" + hashed.cause() + ")");

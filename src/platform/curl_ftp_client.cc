@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <vector>
 #include <climits>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/sequential_file.h"
 #include "platform/text_checks.h"
@@ -138,8 +138,8 @@ size_t CompareStored(char* buffer, size_t size, size_t count, void* data) {
   std::size_t have = 0;
   while (have < length) {
     std::size_t got = 0;
-    if (!readback->local->Read(readback->expected.data() + have, length - have,
-                               &got)
+    if (!readback->local
+             ->Read(readback->expected.data() + have, length - have, &got)
              .ok() ||
         got == 0)
       break;
@@ -429,7 +429,9 @@ Status CurlFtpClient::Send(const FtpUpload& upload) {
     return Status::Failure(ftp_code::kArgument, std::move(refused));
   }
   std::unique_ptr<SequentialFile> file;
-  if (Status open = OpenSequentialFile(upload.local_path, &file); !open.ok()) {
+  if (Status open =
+          OpenSequentialFile(upload.local_path, &file, FileSharing::kReaders);
+      !open.ok()) {
     return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
   }
   return Upload(upload, *file);
@@ -508,15 +510,17 @@ Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
   curl_off_t length = -1;
   if (result != CURLE_OK ||
       curl_easy_getinfo(static_cast<CURL*>(easy),
-                        CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+                        CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+                        &length) != CURLE_OK)
     length = -1;
   if (length < 0) {
-    std::string why = transfer.last_refusal.empty()
-                          ? CurlCause(result, transfer.error, upload.password)
-                          : "\"" + OneLine(Redacted(transfer.last_refusal,
-                                                    upload.password),
-                                           kShownReplyBytes) +
-                                "\"";
+    std::string why =
+        transfer.last_refusal.empty()
+            ? CurlCause(result, transfer.error, upload.password)
+            : "\"" +
+                  OneLine(Redacted(transfer.last_refusal, upload.password),
+                          kShownReplyBytes) +
+                  "\"";
     return Status::Failure(ftp_code::kVerify,
                            "verify: the server tells no size (" + why + ")");
   }
@@ -532,7 +536,9 @@ Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
 Status CurlFtpClient::VerifyContent(void* easy, const FtpUpload& upload,
                                     std::uint64_t size, Transfer& transfer) {
   std::unique_ptr<SequentialFile> local;
-  if (Status open = OpenSequentialFile(upload.local_path, &local); !open.ok()) {
+  if (Status open =
+          OpenSequentialFile(upload.local_path, &local, FileSharing::kReaders);
+      !open.ok()) {
     return Status::Failure(ftp_code::kVerify,
                            "verify: local file: " + open.cause());
   }
@@ -556,10 +562,10 @@ Status CurlFtpClient::VerifyContent(void* easy, const FtpUpload& upload,
                                std::to_string(readback.offset) + " on");
   }
   if (result != CURLE_OK) {
-    return Status::Failure(ftp_code::kVerify,
-                           "verify: " + CurlCause(result, transfer.error,
-                                                  upload.password) +
-                               ReplyCause(transfer, 0, upload.password));
+    return Status::Failure(
+        ftp_code::kVerify,
+        "verify: " + CurlCause(result, transfer.error, upload.password) +
+            ReplyCause(transfer, 0, upload.password));
   }
   if (readback.offset != size) {
     return Status::Failure(ftp_code::kVerify,

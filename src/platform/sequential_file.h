@@ -31,13 +31,21 @@ class SequentialFile {
   virtual std::uint64_t Size() const = 0;
 };
 
+// Whom the open file is shared with, where the system keeps such a rule
+// (Windows; elsewhere every open is shared).
+enum class FileSharing {
+  kNone,     // the open fails while another program holds the file open
+  kReaders,  // others may read it meanwhile: the uploads of a fleet
+};
+
 // Opens the regular file at `path` (UTF-8; on Windows converted to UTF-16,
 // so any folder's name opens) for reading into `*file`. A failure (code -1)
 // says why in its cause ("open: <the system's text>", "not a regular file",
 // ...) and leaves `*file` null; a FIFO or a device never blocks the open.
 // Any thread.
 Status OpenSequentialFile(const std::string& path,
-                          std::unique_ptr<SequentialFile>* file);
+                          std::unique_ptr<SequentialFile>* file,
+                          FileSharing sharing = FileSharing::kNone);
 
 }  // namespace hj5
 

@@ -44,7 +44,7 @@ class PosixFile final : public SequentialFile {
 }  // namespace
 
 Status OpenSequentialFile(const std::string& path,
-                          std::unique_ptr<SequentialFile>* file) {
+                          std::unique_ptr<SequentialFile>* file, FileSharing) {
   file->reset();
   // O_NONBLOCK: opening a FIFO does not wait for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

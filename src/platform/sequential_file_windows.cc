@@ -73,15 +73,18 @@ class WindowsFile final : public SequentialFile {
 }  // namespace
 
 Status OpenSequentialFile(const std::string& path,
-                          std::unique_ptr<SequentialFile>* file) {
+                          std::unique_ptr<SequentialFile>* file,
+                          FileSharing sharing) {
   file->reset();
   std::wstring wide;
   if (!Widen(path, &wide)) {
     return Status::Failure(-1, "open: the path is no UTF-8");
   }
-  // No sharing: the open fails while another program holds the file open.
+  // Without sharing the open fails while another program holds the file
+  // open; shared with readers, a fleet's uploads read it side by side.
+  const DWORD share = sharing == FileSharing::kReaders ? FILE_SHARE_READ : 0;
   const HANDLE handle =
-      CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+      CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return SystemFailure("open");
   LARGE_INTEGER size{};

@@ -13,7 +13,9 @@ namespace hj5 {
 
 Status Sha256OfFile(const std::string& path, std::string* hex) {
   std::unique_ptr<SequentialFile> file;
-  if (Status open = OpenSequentialFile(path, &file); !open.ok()) return open;
+  if (Status open = OpenSequentialFile(path, &file, FileSharing::kReaders);
+      !open.ok())
+    return open;
   sha256_ctx context;
   sha256_init(&context);
   std::vector<char> buffer(1 << 16);
@@ -22,7 +24,8 @@ Status Sha256OfFile(const std::string& path, std::string* hex) {
         !read.ok())
       return read;
     if (got == 0) break;
-    sha256_update(&context, got, reinterpret_cast<const std::uint8_t*>(buffer.data()));
+    sha256_update(&context, got,
+                  reinterpret_cast<const std::uint8_t*>(buffer.data()));
   }
   std::uint8_t digest[SHA256_DIGEST_SIZE];
   sha256_digest(&context, sizeof digest, digest);

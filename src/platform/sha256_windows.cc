@@ -32,7 +32,9 @@ Status CngFailure(const char* step, NTSTATUS status) {
 
 Status Sha256OfFile(const std::string& path, std::string* hex) {
   std::unique_ptr<SequentialFile> file;
-  if (Status open = OpenSequentialFile(path, &file); !open.ok()) return open;
+  if (Status open = OpenSequentialFile(path, &file, FileSharing::kReaders);
+      !open.ok())
+    return open;
   HashHandles handles;
   NTSTATUS status = BCryptOpenAlgorithmProvider(
       &handles.algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
@@ -46,9 +48,9 @@ Status Sha256OfFile(const std::string& path, std::string* hex) {
         !read.ok())
       return read;
     if (got == 0) break;
-    status = BCryptHashData(handles.hash,
-                            reinterpret_cast<PUCHAR>(buffer.data()),
-                            static_cast<ULONG>(got), 0);
+    status =
+        BCryptHashData(handles.hash, reinterpret_cast<PUCHAR>(buffer.data()),
+                       static_cast<ULONG>(got), 0);
     if (status < 0) return CngFailure("SHA-256", status);
   }
   UCHAR digest[32];

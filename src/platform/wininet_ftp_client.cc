@@ -161,14 +161,18 @@ Status WinInetFtpClient::Send(const FtpUpload& upload) {
     return Status::Failure(ftp_code::kArgument, std::move(refused));
   }
   std::unique_ptr<SequentialFile> file;
-  if (Status open = OpenSequentialFile(upload.local_path, &file); !open.ok()) {
+  if (Status open =
+          OpenSequentialFile(upload.local_path, &file, FileSharing::kReaders);
+      !open.ok()) {
     return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
   }
   Handle connection = Connect(upload);
   Status sent = connection ? Transfer(upload, connection.get(), *file)
                            : Failed(upload, WinInetStage::kConnect);
+  const std::uint64_t size = file->Size();
+  file.reset();
   if (sent.ok() && upload.verify != FtpVerify::kNone)
-    sent = Verify(upload, connection.get(), file->Size());
+    sent = Verify(upload, connection.get(), size);
   connection.reset();
   // The root handle goes with the upload, a failed connect's too.
   std::lock_guard<std::mutex> lock(mutex_);
@@ -255,15 +259,15 @@ Status WinInetFtpClient::VerifySize(const FtpUpload& upload, void* connection,
     return Status::Failure(ftp_code::kSendFile, "cancelled");
   }
   if (!answered || code != 213) {
-    return Status::Failure(ftp_code::kVerify,
-                           "verify: the server tells no size (\"" + reply +
-                               "\")");
+    return Status::Failure(
+        ftp_code::kVerify,
+        "verify: the server tells no size (\"" + reply + "\")");
   }
   const std::string told = reply.size() > 4 ? reply.substr(4) : "";
   if (told != std::to_string(size)) {
-    return Status::Failure(ftp_code::kVerify,
-                           "verify: SIZE says " + told +
-                               " bytes, the file has " + std::to_string(size));
+    return Status::Failure(ftp_code::kVerify, "verify: SIZE says " + told +
+                                                  " bytes, the file has " +
+                                                  std::to_string(size));
   }
   return Status();
 }
@@ -272,14 +276,15 @@ Status WinInetFtpClient::VerifySize(const FtpUpload& upload, void* connection,
 Status WinInetFtpClient::VerifyContent(const FtpUpload& upload,
                                        void* connection, std::uint64_t size) {
   std::unique_ptr<SequentialFile> local;
-  if (Status open = OpenSequentialFile(upload.local_path, &local); !open.ok()) {
+  if (Status open =
+          OpenSequentialFile(upload.local_path, &local, FileSharing::kReaders);
+      !open.ok()) {
     return Status::Failure(ftp_code::kVerify,
                            "verify: local file: " + open.cause());
   }
-  Handle remote(FtpOpenFileA(static_cast<HINTERNET>(connection),
-                             upload.remote_path.c_str(), GENERIC_READ,
-                             FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
-                             0));
+  Handle remote(FtpOpenFileA(
+      static_cast<HINTERNET>(connection), upload.remote_path.c_str(),
+      GENERIC_READ, FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, 0));
   if (!remote) {
     const Status failed = Failed(upload, WinInetStage::kOpenFile);
     return Status::Failure(ftp_code::kVerify, "verify: " + failed.cause());
@@ -316,10 +321,10 @@ Status WinInetFtpClient::VerifyContent(const FtpUpload& upload,
     if (got == 0) break;
   }
   if (compared != size) {
-    return Status::Failure(ftp_code::kVerify,
-                           "verify: the stored file has " +
-                               std::to_string(compared) + " bytes, the file " +
-                               std::to_string(size));
+    return Status::Failure(ftp_code::kVerify, "verify: the stored file has " +
+                                                  std::to_string(compared) +
+                                                  " bytes, the file " +
+                                                  std::to_string(size));
   }
   return Status();
 }

@@ -4,7 +4,9 @@
 #
 #   update_under_wine.sh EMULATOR hj5-update.exe
 # One whole update: passes when the program exits 0, says "Update
-# completed." and the device holds the file byte for byte.
+# completed." and the device holds the file byte for byte. Then two devices
+# side by side whose slow uploads read the one file at the same time, each
+# read back (--verify=content): both complete.
 #
 #   update_under_wine.sh --cp932 EMULATOR hj5-update.exe
 # The same under the ja_JP.UTF-8 locale, where wine's ANSI code page is 932:
@@ -24,7 +26,7 @@ fi
 emulator=$1
 program=$2
 root=$(mktemp -d /tmp/hj5-wine-update-XXXXXX)
-trap 'kill "${emulator_pid:-}" 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
+trap 'kill "${emulator_pid:-}" "${first_pid:-}" 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 locale=()
@@ -85,4 +87,25 @@ else
     fail "no Update completed."
   cmp "$root/site.xml" "$root/device/www/site.xml"
   echo "stored and completed"
+
+  first_pid=$emulator_pid first_http=$http_port first_ftp=$ftp_port
+  first_control=$control_port
+  mkdir "$root/second"
+  start_emulator "$emulator" "$root/second" --reboot-seconds 0.5
+  for control in "$first_control" "$control_port"; do
+    curl -s --max-time 5 -d '{"ftp": "slow_store", "bytes_per_second": 262144}'       "http://127.0.0.1:$control/faults" >/dev/null
+  done
+  { printf '%s' "$xml"; head -c 1048576 /dev/zero | tr '\0' 'x'; } >"$root/big.xml"
+  printf 'address,ftp_port\n127.0.0.1:%s,%s\n127.0.0.1:%s,%s\n' \
+    "$first_http" "$first_ftp" "$http_port" "$ftp_port" >"$root/devices.csv"
+  status=0
+  HJ5_PASSWORD=hj5pass /usr/lib/wine/wine64 "$program" --json --id admin \
+    --devices "Z:${root//\//\\}\\devices.csv" --jobs 2 --verify=content \
+    "Z:${root//\//\\}\\big.xml" >"$root/out" 2>"$root/err" || status=$?
+  grep -v '"kind":"tick"' "$root/out" | tail -n 3
+  cat "$root/err"
+  [[ $status -eq 0 ]] || fail "two devices: exit status $status"
+  cmp "$root/big.xml" "$root/device/www/big.xml"
+  cmp "$root/big.xml" "$root/second/device/www/big.xml"
+  echo "two uploads of one file side by side, both read back and completed"
 fi
