@@ -27,16 +27,6 @@ CURLcode GlobalInitResult() {
   return result;
 }
 
-// The checks that refuse an upload before any traffic (-1), local file
-// aside: why the upload is refused, or empty.
-std::string RefusalCause(const FtpUpload& upload) {
-  std::string refused = RefusedUploadArgument(upload);
-  if (refused.empty() && upload.remote_path.back() == '/') {
-    refused = "remote path ends in \"/\"";  // libcurl would take a directory
-  }
-  return refused;
-}
-
 struct EasyCleanup {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -419,20 +409,15 @@ void CurlFtpClient::Cancel() { cancelled_.store(true); }
 
 Status CurlFtpClient::Send(const FtpUpload& upload) {
   bytes_sent_.store(0);
-  if (cancelled_.load()) {
-    return Status::Failure(ftp_code::kSendFile, "cancelled");
+  std::unique_ptr<SequentialFile> file;
+  if (Status ready = PrepareUpload(upload, cancelled_.load(), &file);
+      !ready.ok())
+    return ready;
+  if (upload.remote_path.back() == '/') {  // libcurl would take a directory
+    return Status::Failure(ftp_code::kArgument, "remote path ends in \"/\"");
   }
   if (CURLcode init = GlobalInitResult(); init != CURLE_OK) {
     return Status::Failure(ftp_code::kMemoryReserve, CurlCause(init, ""));
-  }
-  if (std::string refused = RefusalCause(upload); !refused.empty()) {
-    return Status::Failure(ftp_code::kArgument, std::move(refused));
-  }
-  std::unique_ptr<SequentialFile> file;
-  if (Status open =
-          OpenSequentialFile(upload.local_path, &file, FileSharing::kReaders);
-      !open.ok()) {
-    return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
   }
   return Upload(upload, *file);
 }

@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -30,6 +32,19 @@ class SequentialFile {
   // The file's size in bytes when it was opened.
   virtual std::uint64_t Size() const = 0;
 };
+
+// Reads `file` to its end in chunks, handing each to `take`.
+inline Status ReadChunks(
+    SequentialFile& file,
+    const std::function<void(const char* bytes, std::size_t size)>& take) {
+  std::vector<char> buffer(1 << 16);
+  for (std::size_t got = 0;;) {
+    if (Status read = file.Read(buffer.data(), buffer.size(), &got); !read.ok())
+      return read;
+    if (got == 0) return Status();
+    take(buffer.data(), got);
+  }
+}
 
 // Whom the open file is shared with, where the system keeps such a rule
 // (Windows; elsewhere every open is shared).

@@ -18,15 +18,14 @@ Status Sha256OfFile(const std::string& path, std::string* hex) {
     return open;
   sha256_ctx context;
   sha256_init(&context);
-  std::vector<char> buffer(1 << 16);
-  for (std::size_t got = 0;;) {
-    if (Status read = file->Read(buffer.data(), buffer.size(), &got);
-        !read.ok())
-      return read;
-    if (got == 0) break;
-    sha256_update(&context, got,
-                  reinterpret_cast<const std::uint8_t*>(buffer.data()));
-  }
+  if (Status read = ReadChunks(
+          *file,
+          [&context](const char* bytes, std::size_t size) {
+            sha256_update(&context, size,
+                          reinterpret_cast<const std::uint8_t*>(bytes));
+          });
+      !read.ok())
+    return read;
   std::uint8_t digest[SHA256_DIGEST_SIZE];
   sha256_digest(&context, sizeof digest, digest);
   static constexpr char kDigits[] = "0123456789abcdef";

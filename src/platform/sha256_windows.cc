@@ -42,17 +42,15 @@ Status Sha256OfFile(const std::string& path, std::string* hex) {
   status = BCryptCreateHash(handles.algorithm, &handles.hash, nullptr, 0,
                             nullptr, 0, 0);
   if (status < 0) return CngFailure("SHA-256", status);
-  std::vector<char> buffer(1 << 16);
-  for (std::size_t got = 0;;) {
-    if (Status read = file->Read(buffer.data(), buffer.size(), &got);
-        !read.ok())
-      return read;
-    if (got == 0) break;
-    status =
-        BCryptHashData(handles.hash, reinterpret_cast<PUCHAR>(buffer.data()),
-                       static_cast<ULONG>(got), 0);
-    if (status < 0) return CngFailure("SHA-256", status);
-  }
+  Status read = ReadChunks(*file, [&](const char* bytes, std::size_t size) {
+    if (status >= 0) {
+      status = BCryptHashData(
+          handles.hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes)),
+          static_cast<ULONG>(size), 0);
+    }
+  });
+  if (!read.ok()) return read;
+  if (status < 0) return CngFailure("SHA-256", status);
   UCHAR digest[32];
   status = BCryptFinishHash(handles.hash, digest, sizeof digest, 0);
   if (status < 0) return CngFailure("SHA-256", status);

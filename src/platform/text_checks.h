@@ -2,10 +2,12 @@
 #define HJ5_PLATFORM_TEXT_CHECKS_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/ftp_client.h"
+#include "platform/sequential_file.h"
 
 namespace hj5 {
 
@@ -60,6 +62,22 @@ inline std::string RefusedUploadArgument(const FtpUpload& upload) {
     return "remote path contains a control byte";
   }
   return "";
+}
+
+// What every FTP client refuses before any traffic, in this order: a
+// cancelled client (kSendFile), the arguments RefusedUploadArgument names
+// and a local file that cannot be read (kArgument). On success `*file`
+// holds the local file, shared with other readers.
+inline Status PrepareUpload(const FtpUpload& upload, bool cancelled,
+                            std::unique_ptr<SequentialFile>* file) {
+  if (cancelled) return Status::Failure(ftp_code::kSendFile, "cancelled");
+  if (std::string refused = RefusedUploadArgument(upload); !refused.empty())
+    return Status::Failure(ftp_code::kArgument, std::move(refused));
+  if (Status open =
+          OpenSequentialFile(upload.local_path, file, FileSharing::kReaders);
+      !open.ok())
+    return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
+  return Status();
 }
 
 }  // namespace hj5

@@ -154,18 +154,10 @@ Status WinInetFtpClient::Failed(const FtpUpload& upload, WinInetStage stage) {
 
 Status WinInetFtpClient::Send(const FtpUpload& upload) {
   bytes_sent_.store(0);
-  if (cancelled_.load()) {
-    return Status::Failure(ftp_code::kSendFile, "cancelled");
-  }
-  if (std::string refused = RefusedUploadArgument(upload); !refused.empty()) {
-    return Status::Failure(ftp_code::kArgument, std::move(refused));
-  }
   std::unique_ptr<SequentialFile> file;
-  if (Status open =
-          OpenSequentialFile(upload.local_path, &file, FileSharing::kReaders);
-      !open.ok()) {
-    return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
-  }
+  if (Status ready = PrepareUpload(upload, cancelled_.load(), &file);
+      !ready.ok())
+    return ready;
   Handle connection = Connect(upload);
   Status sent = connection ? Transfer(upload, connection.get(), *file)
                            : Failed(upload, WinInetStage::kConnect);
