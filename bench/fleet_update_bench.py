@@ -7,13 +7,16 @@ bounded in time.
 Usage: fleet_update_bench.py HJ5_UPDATE [--sizes 1,100,1000]
            [--fail-fraction 0.1] [--reboot-seconds 3] [--timeout 600]
            [--canary N] [--max-failures N|P%] [--jobs N]
+           [--results] [--verify]
 
 Prints one Markdown table row per run. A run with --fail-fraction also
 checks that exactly the devices the emulator made fail are the ones
 hj5-update reports failed. With --canary the list is put in an order whose
 first N devices are sound (canaries an operator picked); with
 --max-failures the row also tells at which device the budget ended the
-run, and how many devices started after that.
+run, and how many devices started after that. With --results the run keeps
+its folder; the row then also gives the journal's size and how long a
+--resume of the same run takes to skip every device that completed.
 """
 import argparse
 import csv
@@ -112,6 +115,18 @@ def run_update(tool, devices, size, work, timeout, extra):
     return wall, tool_process.returncode, peak
 
 
+def time_resume(tool, devices, work, results):
+    """Seconds a --resume of the finished run takes: every completed device
+    is skipped, nothing is sent (the emulator has already ended)."""
+    env = dict(os.environ, HJ5_PASSWORD="hj5pass")
+    start = time.monotonic()
+    subprocess.run([tool, "--devices", devices, "--id", "admin", "--json",
+                    "--resume", results, os.path.join(work, "update.xml")],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   env=env, timeout=60)
+    return time.monotonic() - start
+
+
 def reported_failures(work):
     with open(os.path.join(work, "events.jsonl")) as f:
         summary = [json.loads(l) for l in f if '"kind":"summary"' in l][-1]
@@ -154,6 +169,11 @@ def one_run(args, size, fail_fraction):
             extra += ["--canary", str(args.canary)]
         if args.max_failures and size > 1:
             extra += ["--max-failures", args.max_failures]
+        results = os.path.join(work, "results")
+        if args.results:
+            extra += ["--results", results]
+        if args.verify:
+            extra += ["--verify"]
         try:
             wall, status, peak = run_update(args.tool, devices, size, work,
                                             args.timeout, extra)
@@ -169,7 +189,13 @@ def one_run(args, size, fail_fraction):
                    if d["result"] != "not started"}
         exact = failed_keys == failing & started
         stop = budget_stop(work, devices)
-    return {"size": size, "fail": fail_fraction, "wall": wall,
+        journal_kib = resume_s = None
+        if args.results:
+            journal_kib = os.path.getsize(
+                os.path.join(results, "journal.jsonl")) / 1024
+            resume_s = time_resume(args.tool, devices, work, results)
+    return {"journal_kib": journal_kib, "resume_s": resume_s,
+            "size": size, "fail": fail_fraction, "wall": wall,
             "status": status, "failed": len(failed),
             "expected": len(failing & started), "exact": exact,
             "emulator_cpu": usage["cpu_seconds"], "stop": stop,
@@ -187,11 +213,14 @@ def main():
     parser.add_argument("--max-failures", default="")
     parser.add_argument("--jobs", type=int, default=0,
                         help="devices at a time (default: all)")
+    parser.add_argument("--results", action="store_true")
+    parser.add_argument("--verify", action="store_true")
     args = parser.parse_args()
     print("| devices | failing | wall s | vs one | exit | failed (expected) "
           "| exactly those | VmHWM MiB | threads | fds | hj5-update CPU s "
-          "| emulator CPU s | budget stop at | started after | not started |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| emulator CPU s | budget stop at | started after | not started "
+          "| journal KiB | resume s |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     single = None
     for size in [int(s) for s in args.sizes.split(",")]:
         fraction = args.fail_fraction if size > 1 else 0.0
@@ -205,7 +234,10 @@ def main():
               f"{r['emulator_cpu']:.2f} | "
               f"{r['stop'][0] if r['stop'] else '-'} | "
               f"{r['stop'][1] if r['stop'] else '-'} | "
-              f"{r['not_started']} |", flush=True)
+              f"{r['not_started']} | "
+              f"{'%.1f' % r['journal_kib'] if r['journal_kib'] is not None else '-'} | "
+              f"{'%.2f' % r['resume_s'] if r['resume_s'] is not None else '-'} |",
+              flush=True)
 
 
 if __name__ == "__main__":
