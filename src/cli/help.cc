@@ -36,6 +36,7 @@ Other:
   --json                 one JSON object a line for each event (device,
                          time, kind, text, cause), then a summary object
   --help                 this text
+  --version              the version of hj5-update
 
 Before any traffic the form's checks run: the XML check and the file name,
 the address, login ID and password (lengths and bytes). A refusal exits 2

@@ -89,6 +89,7 @@ bool TakeValue(std::string_view name, Valued which, const std::string& value,
 bool TakeOption(const std::string& arg, const std::string* next,
                 bool* used_next, Options& options, std::string* error) {
   if (arg == "--help" || arg == "-h") return options.help = true;
+  if (arg == "--version") return options.version = true;
   if (arg == "--check") return options.check = true;
   if (arg == "--json") return options.json = true;
   if (arg == "--password" || arg.starts_with("--password=")) {
@@ -112,7 +113,7 @@ bool TakeOption(const std::string& arg, const std::string* next,
 }
 
 bool CheckCombination(const Options& options, std::string* error) {
-  if (options.help) return true;
+  if (options.help || options.version) return true;
   if (options.address.empty() == !options.devices_file) {
     return Fail(error, "give either --address or --devices");
   }

@@ -17,6 +17,7 @@ struct Options {
   static constexpr std::size_t kMaxJobs = 1024;
 
   bool help = false;
+  bool version = false;
   bool check = false;  // the identity check alone
   bool json = false;
   std::string address;  // --address HOST[:HTTP_PORT]
