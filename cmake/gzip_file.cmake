@@ -13,7 +13,6 @@ if(DEFINED VERSION)
     message(FATAL_ERROR "${IN}: no .TH line with \"hj5-xml-update VERSION\"")
   endif()
 endif()
-get_filename_component(name ${OUT} NAME_WE)
 set(plain ${OUT}.plain)
 file(WRITE ${plain} "${text}")
 execute_process(COMMAND gzip -9n -c ${plain} OUTPUT_FILE ${OUT}
