@@ -12,6 +12,7 @@ import threading
 from .faults import FaultError
 from .fleet import ALL_KINDS, FAIL_KINDS, FleetError
 from .service import Service
+from .version import version
 
 DESCRIPTION = """\
 HJ-5 device emulator. Answers the device's HTTP commands (POST /system.wcr),
@@ -176,6 +177,7 @@ def parse_args(argv):
     add("--exit-on-stdin-eof", action="store_true",
         help="exit when stdin reaches end of file (for test harnesses)")
     add("--verbose", action="store_true", help="log to stderr")
+    add("--version", action="version", version="%(prog)s " + version())
     args = parser.parse_args(argv)
     if args.reboot_seconds < 0:
         parser.error("--reboot-seconds must be >= 0")

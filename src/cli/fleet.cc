@@ -30,7 +30,7 @@ std::string Rate(double per_minute) {
 std::string Remaining(double minutes) {
   const long whole = static_cast<long>(minutes + 0.5);
   if (whole < 60) return "in " + std::to_string(std::max(whole, 1L)) + " min";
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "in %ld h %02ld min", whole / 60,
                 whole % 60);
   return text;

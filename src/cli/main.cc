@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "cli/plan.h"
 #include "cli/run_folder.h"
+#include "hj5_version.h"
 
 namespace hj5::cli {
 namespace {
@@ -92,6 +93,10 @@ int Main(const std::vector<std::string>& args) {
   }
   if (options->help) {
     std::cout << HelpText();
+    return 0;
+  }
+  if (options->version) {
+    std::cout << "hj5-update " HJ5_VERSION "\n";
     return 0;
   }
   std::variant<Plan, PlanRefusal> prepared = Prepare(*options, RealHost());

@@ -127,6 +127,7 @@ void Describe(CLI::App& app, Raw& raw) {
   app.formatter(std::make_shared<Formatter>());
   app.footer(kFooter);
   app.set_help_flag("-h,--help", "this text");
+  app.set_version_flag("--version", "", "the version of hj5-update");
   app.get_formatter()->column_width(24);
   const std::string one = "One device";
   app.add_option("--address", raw.address,
@@ -370,6 +371,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args,
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
     options.help = true;
+    return options;
+  } catch (const CLI::CallForVersion&) {
+    options.version = true;
     return options;
   } catch (const CLI::ParseError& refused) {
     *error = refused.what();

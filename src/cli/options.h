@@ -36,6 +36,7 @@ struct Options {
   static constexpr std::size_t kMaxJobs = 1024;
 
   bool help = false;
+  bool version = false;
   RunMode mode = RunMode::kUpdate;
   bool json = false;
   // The first `canary` devices of the list are updated first; the rest

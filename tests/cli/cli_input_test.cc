@@ -78,7 +78,7 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
   Write("pw2", "one\ntwo\n");
   Write("endless", std::string(5000, 'x'));
   Write("no_address.csv", "login_id\nadmin\n");
-  Write("unknown.csv", "address,passwd\n10.0.0.1,x\n");
+  Write("named_twice.csv", "address,login_id,Login_ID\n10.0.0.1,x,y\n");
   Write("twice.csv", header +
                          "10.0.0.1,a,b,,\n10.0.0.2,a,b,,\n"
                          "10.0.0.1:80,a,b,,\n");
@@ -137,8 +137,8 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
       // Device lists.
       {{"--devices", "@no_address.csv", "@good.xml"},
        "line 1: the header has no \"address\" column"},
-      {{"--devices", "@unknown.csv", "@good.xml"},
-       "line 1: unknown column \"passwd\""},
+      {{"--devices", "@named_twice.csv", "@good.xml"},
+       "line 1: column \"login_id\" named twice"},
       {{"--devices", "@twice.csv", "@good.xml"},
        "line 4: 10.0.0.1:80 is listed twice (line 2)"},
       {{"--devices", "@fields.csv", "@good.xml"},

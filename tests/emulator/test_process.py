@@ -115,6 +115,17 @@ class ProcessTest(unittest.TestCase):
         self.assertIn("cannot start", result.stderr)
         self.assertEqual(result.stdout, "")
 
+    def test_version_is_the_builds(self):
+        top = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                           os.pardir, os.pardir)
+        with open(os.path.join(top, "VERSION"), encoding="ascii") as source:
+            expected = source.readline().strip()
+        result = subprocess.run([es.PYTHON, es.EMULATOR, "--version"],
+                                capture_output=True, text=True, timeout=10)
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, "hj5-emulator %s\n" % expected)
+        self.assertEqual(result.stderr, "")
+
 
 if __name__ == "__main__":
     unittest.main()
