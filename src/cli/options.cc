@@ -74,7 +74,8 @@ class Formatter final : public CLI::Formatter {
                                bool positional) const override {
     std::string name = CLI::Formatter::make_option_name(option, positional);
     const std::size_t brace = name.find('{');
-    if (brace != std::string::npos) name.erase(brace, name.find('}') - brace + 1);
+    if (brace != std::string::npos)
+      name.erase(brace, name.find('}') - brace + 1);
     return name;
   }
 };
