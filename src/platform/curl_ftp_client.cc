@@ -79,6 +79,9 @@ size_t ReadFile(char* buffer, size_t size, size_t count, void* data) {
   return transfer->read.ok() ? got : CURL_READFUNC_ABORT;
 }
 
+// Takes what libcurl writes and keeps none of it.
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
+
 // libcurl passes every line the server sends on the control connection;
 // keeps the last one that starts with a reply code.
 size_t KeepReply(char* buffer, size_t size, size_t count, void* data) {
@@ -484,6 +487,9 @@ Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
                                  std::uint64_t size, Transfer& transfer) {
   Options options(static_cast<CURL*>(easy));
   options.Set(CURLOPT_UPLOAD, 0L).Set(CURLOPT_NOBODY, 1L);
+  // libcurl hands the size it learns to the body's writer as well, as
+  // "Content-Length: N" lines; by default that writer is stdout.
+  options.Set(CURLOPT_WRITEFUNCTION, &Discard);
   if (options.result() != CURLE_OK) {
     return Status::Failure(ftp_code::kVerify, CurlCause(options.result(), ""));
   }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -258,7 +259,8 @@ TEST_F(EmulatorUploadTest, OtherArgumentsAreRefusedWithoutConnecting) {
 // The read-back after the store, on the same connection: a device that kept
 // fewer bytes or other bytes than it got, or that tells no size, fails the
 // upload; a sound one passes it both ways. A byte changed in place keeps
-// the size: only the content's read-back finds it.
+// the size: only the content's read-back finds it. Nothing of the read-back
+// reaches the program's output, which may be a run's JSON.
 TEST_F(EmulatorUploadTest, TheReadBackFindsAStoredFileThatIsNotTheFileSent) {
   const struct {
     const char* fault;
@@ -284,7 +286,10 @@ TEST_F(EmulatorUploadTest, TheReadBackFindsAStoredFileThatIsNotTheFileSent) {
     if (*c.fault) emulator_->AddFault(c.fault);
     FtpUpload upload = UploadTo(emulator_->ftp_port(), local);
     upload.verify = c.verify;
+    ::testing::internal::CaptureStdout();
     const Status sent = client_.Send(upload);
+    std::fflush(stdout);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << c.fault;
     EXPECT_EQ(sent.code(), c.code) << c.fault;
     EXPECT_EQ(sent.cause(), c.cause) << c.fault;
   }
