@@ -70,11 +70,21 @@ std::string Xml(const std::string& text) {
   std::string out;
   for (unsigned char c : utf8) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       default:
         if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
           out += '?';
@@ -99,11 +109,15 @@ std::string JunitXml(const RunReport& report, const std::string& suite,
     } else if (outcome.succeeded) {
       cases += "/>\n";
     } else {
+      // The message is the first failure the operator was told, else the
+      // device's last text.
       std::string message = outcome.text;
       std::string body;
       if (outcome.update) {
-        for (const Status& failure : outcome.update->failures) {
-          if (message == outcome.text) message = failure.text();
+        const auto& failures = outcome.update->failures;
+        if (!failures.empty() && !failures.front().text().empty())
+          message = failures.front().text();
+        for (const Status& failure : failures) {
           body += failure.text();
           if (!failure.cause().empty()) body += " (" + failure.cause() + ")";
           body += "\n";
@@ -118,7 +132,8 @@ std::string JunitXml(const RunReport& report, const std::string& suite,
       " tests=\"" + std::to_string(report.outcomes.size()) + "\" failures=\"" +
       std::to_string(report.Count(true, false)) + "\" skipped=\"" +
       std::to_string(report.Count(false, false)) + "\"";
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"hj5-update\"" +
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites "
+         "name=\"hj5-update\"" +
          counts + ">\n  <testsuite name=\"" + Xml(suite) + "\"" + counts +
          " timestamp=\"" + Xml(time) + "\">\n" + cases +
          "  </testsuite>\n</testsuites>\n";
@@ -168,8 +183,8 @@ std::variant<std::unique_ptr<RunFolder>, std::string> RunFolder::Open(
     const std::string sha256 = recorded.value("sha256", "");
     if (sha256 != plan.file_sha256) {
       return dir + " holds the run of another file (" +
-             recorded.value("file", std::string("?")) + ", SHA-256 " +
-             sha256 + "); this file's is " + plan.file_sha256;
+             recorded.value("file", std::string("?")) + ", SHA-256 " + sha256 +
+             "); this file's is " + plan.file_sha256;
     }
   } else if (plan.resume) {
     return dir + " holds no run to resume";
@@ -179,8 +194,7 @@ std::variant<std::unique_ptr<RunFolder>, std::string> RunFolder::Open(
                                            {"sha256", plan.file_sha256}};
     if (!WriteWhole(run, JsonLineOf(record) + "\n", &error)) return error;
   }
-  for (std::string line :
-       [&] {
+  for (std::string line : [&] {
          std::vector<std::string> lines;
          std::ifstream in(PathOf(folder->Path("journal.jsonl")));
          for (std::string l; std::getline(in, l);) lines.push_back(l);
@@ -243,8 +257,9 @@ bool RunFolder::Finish(const RunReport& report, int exit_status,
                                }),
                     error) &&
          WriteWhole(PathOf(Path("summary.json")),
-                    SummaryJson(report, exit_status, time).dump(2, ' ', false,
-                        nlohmann::json::error_handler_t::replace) +
+                    SummaryJson(report, exit_status, time)
+                            .dump(2, ' ', false,
+                                  nlohmann::json::error_handler_t::replace) +
                         "\n",
                     error) &&
          WriteWhole(PathOf(Path("junit.xml")), JunitXml(report, suite, time),
