@@ -24,7 +24,8 @@ void CheckMonotonic(std::string_view held) {
     const hj5::LengthFraming now =
         hj5::FramingByContentLength(held.substr(0, n));
     Check(seen != hj5::LengthFraming::kMet || now == hj5::LengthFraming::kMet);
-    Check(seen == hj5::LengthFraming::kNone || now != hj5::LengthFraming::kNone);
+    Check(seen == hj5::LengthFraming::kNone ||
+          now != hj5::LengthFraming::kNone);
     seen = now;
   }
 }

@@ -99,8 +99,8 @@ DurableFile::~DurableFile() { ::close(state_->fd); }
 std::unique_ptr<DurableFile> DurableFile::Open(const std::string& path,
                                                std::string* error) {
   auto state = std::make_unique<State>();
-  state->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                     0600);
+  state->fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (state->fd < 0) {
     *error = path + ": " + std::generic_category().message(errno);
     return nullptr;

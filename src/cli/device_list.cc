@@ -174,7 +174,8 @@ std::string CsvRow(const std::vector<std::string>& fields) {
       continue;
     }
     row += '"';
-    for (char c : field) row += c == '"' ? std::string("\"\"") : std::string(1, c);
+    for (char c : field)
+      row += c == '"' ? std::string("\"\"") : std::string(1, c);
     row += '"';
   }
   return row;

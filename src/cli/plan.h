@@ -28,7 +28,7 @@ struct Plan {
   std::size_t canary = 0;
   // The most devices that may fail before no further device starts.
   std::optional<std::size_t> max_failures;
-  std::size_t max_uploads = 0;  // 0: as many as run
+  std::size_t max_uploads = 0;     // 0: as many as run
   std::optional<ChosenFile> file;  // none without an update
   std::uint64_t file_size = 0;
   std::string file_sha256;  // with a results folder
