@@ -87,58 +87,10 @@ std::optional<std::string> Environment(const char* name) {
 
 std::optional<std::string> DeviceText(const std::string& text) { return text; }
 
-struct DurableFile::State {
-  int fd = -1;
-};
-
-DurableFile::DurableFile(std::unique_ptr<State> state)
-    : state_(std::move(state)) {}
-
-DurableFile::~DurableFile() { ::close(state_->fd); }
-
-std::unique_ptr<DurableFile> DurableFile::Open(const std::string& path,
-                                               std::string* error) {
-  auto state = std::make_unique<State>();
-  state->fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (state->fd < 0) {
-    *error = path + ": " + std::generic_category().message(errno);
-    return nullptr;
-  }
-  // The file's name must outlast a power cut too: its folder is synced once.
-  const std::string folder = path.substr(0, path.find_last_of('/') + 1);
-  const int dir = ::open(folder.empty() ? "." : folder.c_str(),
-                         O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return std::unique_ptr<DurableFile>(new DurableFile(std::move(state)));
-}
-
-bool DurableFile::Append(const std::string& line) {
-  const std::string bytes = line + "\n";
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n =
-        ::write(state_->fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    written += static_cast<std::size_t>(n);
-  }
-  return ::fdatasync(state_->fd) == 0;
-}
-
 bool ReadableByOthers(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return false;
   return (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
-}
-
-std::tm UtcCalendar(std::time_t seconds) {
-  std::tm utc{};
-  ::gmtime_r(&seconds, &utc);
-  return utc;
 }
 
 namespace {
@@ -233,8 +185,8 @@ InterruptWatch::~InterruptWatch() {
   interrupt_write_fd = -1;
 }
 
-StopSignals InterruptWatch::Wait(std::chrono::milliseconds limit) {
-  StopSignals signals;
+fleet::StopRequests InterruptWatch::Wait(std::chrono::milliseconds limit) {
+  fleet::StopRequests signals;
   if (state_->read_fd < 0) {
     ::usleep(static_cast<useconds_t>(limit.count() * 1000));
     return signals;

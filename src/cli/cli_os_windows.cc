@@ -116,37 +116,6 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt) {
   return utf8;
 }
 
-struct DurableFile::State {
-  HANDLE file = INVALID_HANDLE_VALUE;
-};
-
-DurableFile::DurableFile(std::unique_ptr<State> state)
-    : state_(std::move(state)) {}
-
-DurableFile::~DurableFile() { CloseHandle(state_->file); }
-
-std::unique_ptr<DurableFile> DurableFile::Open(const std::string& path,
-                                               std::string* error) {
-  auto state = std::make_unique<State>();
-  state->file =
-      CreateFileW(WideOfUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (state->file == INVALID_HANDLE_VALUE) {
-    *error = path + ": cannot be opened (error " +
-             std::to_string(GetLastError()) + ")";
-    return nullptr;
-  }
-  return std::unique_ptr<DurableFile>(new DurableFile(std::move(state)));
-}
-
-bool DurableFile::Append(const std::string& line) {
-  const std::string bytes = line + "\r\n";
-  DWORD written = 0;
-  return WriteFile(state_->file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                   &written, nullptr) &&
-         written == bytes.size() && FlushFileBuffers(state_->file);
-}
-
 std::vector<std::string> Arguments(int, char**) {
   // main()'s argv went through the ANSI code page, where a character
   // without a form of its own became a look-alike ("é" as "e" under code
@@ -192,12 +161,6 @@ std::optional<std::string> DeviceText(const std::string& text) {
 // Windows grants reading through access lists, which this check does not
 // read; the warning is a POSIX one.
 bool ReadableByOthers(const std::string&) { return false; }
-
-std::tm UtcCalendar(std::time_t seconds) {
-  std::tm utc{};
-  gmtime_s(&utc, &seconds);
-  return utc;
-}
 
 // Sockets and files are handles here, with no per-process limit of the
 // POSIX kind.
@@ -268,14 +231,14 @@ InterruptWatch::~InterruptWatch() {
   SetEvent(run_ended);
 }
 
-StopSignals InterruptWatch::Wait(std::chrono::milliseconds limit) {
+fleet::StopRequests InterruptWatch::Wait(std::chrono::milliseconds limit) {
   const DWORD wait = static_cast<DWORD>(limit.count());
   if (stop_requested) {
     WaitForSingleObject(stop_requested, wait);
   } else {
     Sleep(wait);
   }
-  StopSignals signals;
+  fleet::StopRequests signals;
   signals.interrupts = interrupt_presses.exchange(0);
   signals.terminations = termination_requests.exchange(0);
   if (signals.terminations > 0) signals.termination_status = kTerminationStatus;

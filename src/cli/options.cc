@@ -4,8 +4,12 @@
 #include <charconv>
 #include <memory>
 
+#include "fleet/device_list.h"
+
 namespace hj5::cli {
 namespace {
+
+using fleet::ParsePort;
 
 constexpr const char* kUsage = R"(Usage: hj5-update [options] FILE.xml
        hj5-update --check [options] [FILE.xml]
@@ -24,8 +28,10 @@ terminal. It is never an argument.
 
 The devices file is CSV with a header line naming its columns: address
 (required), login_id, password, http_port, ftp_port (optional, else the
-options above). A device listed twice is refused. A file that group or
-others may read is warned about.
+options above). Every address is looked up once, before any traffic, and
+used for the whole run; two lines that reach the same address and HTTP or
+FTP port (127.0.0.1, 127.1 and localhost, say) are refused. A file that
+group or others may read is warned about.
 
 A rollout: with --canary N the first N devices of the list are updated
 first, and the rest start only once all of them completed; a canary that
@@ -46,7 +52,10 @@ the address, login ID and password (lengths and bytes). A refusal exits 2
 with the form's text on standard error; no device is touched.
 
 Output: on a terminal one live line per running device and a summary
-table; otherwise one line per event.
+table; otherwise one line per event. A reader that stalls (a pipe nobody
+reads, Ctrl-S) never holds a device: the progress lines, restart ticks and
+upload byte counts it cannot take are dropped and counted ("N events not
+shown"); every text and every device's end is kept.
 
 Stopping: Ctrl-C once: no further device starts, running updates finish.
 Ctrl-C again, SIGTERM or SIGHUP: every running update stops what it is
@@ -60,8 +69,10 @@ Exit status: 0 when every device's update completed (its last box said
 so) and the device answered after its last restart (with --check: every
 device was accepted and none is left in update; with --restore: none is
 left in update); 1 otherwise; 2 refused input; 3 the canary or the failure
-budget ended the run; 130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by
-SIGHUP.)";
+budget ended the run; 4 the run's folder is incomplete (a journal line or a
+result file could not be written: no space, an I/O error; no further device
+was started; 4 wins over 1 and 3); 130 interrupted by Ctrl-C, 143 by
+SIGTERM, 129 by SIGHUP.)";
 
 // Our usage lines in place of CLI11's.
 class Formatter final : public CLI::Formatter {
@@ -273,13 +284,6 @@ bool Take(const CLI::App& app, const Raw& raw, Options& options,
 
 }  // namespace
 
-std::size_t FailureBudget::LimitFor(std::size_t devices) const {
-  if (!is_percent) return count;
-  // In hundredths of a percent, so that 5% of 1,000 is 50 exactly.
-  const auto hundredths = static_cast<std::uint64_t>(percent * 100 + 0.5);
-  return static_cast<std::size_t>(devices * hundredths / 10000);
-}
-
 std::optional<FailureBudget> ParseFailureBudget(std::string_view text) {
   FailureBudget budget;
   budget.is_percent = text.ends_with('%');
@@ -302,62 +306,6 @@ std::optional<FailureBudget> ParseFailureBudget(std::string_view text) {
     budget.count = static_cast<std::size_t>(value);
   }
   return budget;
-}
-
-std::optional<std::uint16_t> ParsePort(std::string_view text) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  unsigned value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < 1 || value > 65535) return std::nullopt;
-  return static_cast<std::uint16_t>(value);
-}
-
-std::optional<Endpoint> ParseEndpoint(std::string_view text,
-                                      std::string* error) {
-  Endpoint endpoint;
-  std::string_view rest;
-  if (text.starts_with('[')) {
-    const std::size_t close = text.find(']');
-    if (close == std::string_view::npos) {
-      *error = "address: no closing bracket: " + std::string(text);
-      return std::nullopt;
-    }
-    endpoint.host = text.substr(1, close - 1);
-    rest = text.substr(close + 1);
-  } else {
-    const std::size_t colon = text.find(':');
-    if (colon != std::string_view::npos &&
-        text.find(':', colon + 1) != std::string_view::npos) {
-      *error = "address: an IPv6 address goes in brackets, [" +
-               std::string(text) + "]";
-      return std::nullopt;
-    }
-    endpoint.host = text.substr(0, colon);
-    if (colon != std::string_view::npos) rest = text.substr(colon);
-  }
-  if (!rest.empty()) {
-    endpoint.port =
-        rest.starts_with(':') ? ParsePort(rest.substr(1)) : std::nullopt;
-    if (!endpoint.port) {
-      *error =
-          "address: not a port (1-65535) after the host: " + std::string(text);
-      return std::nullopt;
-    }
-  }
-  for (unsigned char c : endpoint.host) {
-    if (c <= ' ' || c == 0x7F) {
-      *error = "address: a blank or control byte in " + std::string(text);
-      return std::nullopt;
-    }
-  }
-  if (endpoint.host.empty()) {
-    *error = "address: no host in \"" + std::string(text) + "\"";
-    return std::nullopt;
-  }
-  return endpoint;
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args,

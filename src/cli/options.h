@@ -8,31 +8,18 @@
 #include <string_view>
 #include <vector>
 
+#include "fleet/plan.h"
 #include "platform/ftp_client.h"
 
 namespace hj5::cli {
 
-// What a run does on each device.
-enum class RunMode {
-  kUpdate,   // the form's whole update
-  kCheck,    // the identity check alone: nothing is changed
-  kRestore,  // the repair of a device an earlier run left in update
-};
-
-// How many failing devices a run bears: once more have failed, no further
-// device starts.
-struct FailureBudget {
-  std::size_t count = 0;    // the most failures borne, or
-  double percent = 0;       // that share of the devices in the run
-  bool is_percent = false;  // (rounded down)
-
-  std::size_t LimitFor(std::size_t devices) const;
-};
+using fleet::FailureBudget;
+using fleet::RunMode;
 
 // What the command line asked for, as given; nothing checked against a
 // device or a file yet.
 struct Options {
-  static constexpr std::size_t kDefaultJobs = 16;
+  static constexpr std::size_t kDefaultJobs = fleet::Plan::kDefaultJobs;
   static constexpr std::size_t kMaxJobs = 1024;
 
   bool help = false;
@@ -66,17 +53,6 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args,
 
 // "N" or "P%" (P from 0 to 100, decimals allowed).
 std::optional<FailureBudget> ParseFailureBudget(std::string_view text);
-
-// A port as typed: decimal digits only, 1 to 65535.
-std::optional<std::uint16_t> ParsePort(std::string_view text);
-
-// An address as typed: "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT".
-struct Endpoint {
-  std::string host;  // without brackets
-  std::optional<std::uint16_t> port;
-};
-std::optional<Endpoint> ParseEndpoint(std::string_view text,
-                                      std::string* error);
 
 // The text of --help.
 std::string HelpText();

@@ -2,6 +2,7 @@
 
 #include "device/command_exchange.h"
 #include "device/commands.h"
+#include "device/failure_codes.h"
 
 namespace hj5 {
 namespace {
@@ -34,7 +35,7 @@ Status IdentityCheck(const DeviceLink& link, bool* in_update) {
     if (in_update) *in_update = true;
     return Status();
   }
-  return Status::Failure(-1, "Device Code Error.",
+  return Status::Failure(failure_code::kDeviceCode, "Device Code Error.",
                          "neither \"" + code +
                              "\" nor \"UPDATE\" in the reply; " +
                              ReplyCause(reply));

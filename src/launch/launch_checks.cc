@@ -1,6 +1,7 @@
 #include "launch/launch_checks.h"
 
 #include "device/decimal.h"
+#include "device/failure_codes.h"
 #include "platform/text_checks.h"
 #include "xmlcheck/xml_file_check.h"
 
@@ -16,13 +17,13 @@ bool IsUnsafeFileName(const std::string& name) {
          HasControlByte(name, /*include_delete=*/false);
 }
 
-Refusal Refused(std::string text, std::string cause = "") {
-  return Refusal{{Status::Failure(-1, std::move(text), std::move(cause))}};
+Refusal Refused(int code, std::string text) {
+  return Refusal{{Status::Failure(code, std::move(text), "")}};
 }
 
 // "<what><label>.", one box.
 Refusal Refused(const char* what, const char* label) {
-  return Refused(std::string(what) + label + ".");
+  return Refused(failure_code::kTypedValue, std::string(what) + label + ".");
 }
 
 // A typed text that the device gets as it is: one with a character the
@@ -39,6 +40,24 @@ std::optional<Refusal> CheckText(const std::optional<std::string>& text,
   return std::nullopt;
 }
 
+std::optional<Refusal> CheckName(const ChosenFile& file) {
+  if (file.name.size() > kMaxFileNameBytes)
+    return Refused(failure_code::kFileName,
+                   "Too many characters in File name.");
+  if (!file.name_fits || IsUnsafeFileName(file.name))
+    return Refused(failure_code::kFileName, "File Name Error.");
+  return std::nullopt;
+}
+
+std::optional<Refusal> XmlRefusal(const Status& xml) {
+  if (xml.ok()) return std::nullopt;
+  Refusal refusal;
+  if (!xml.text().empty())  // the check's own box comes first
+    refusal.boxes.push_back(Status::Failure(xml.code(), xml.text(), ""));
+  refusal.boxes.push_back(xml.Told("XML File Format Error."));
+  return refusal;
+}
+
 }  // namespace
 
 std::uint16_t PortOf(const std::string& text) {
@@ -47,17 +66,14 @@ std::uint16_t PortOf(const std::string& text) {
 }
 
 std::optional<Refusal> CheckChosenFile(const ChosenFile& file) {
-  if (file.name.size() > kMaxFileNameBytes)
-    return Refused("Too many characters in File name.");
-  if (!file.name_fits || IsUnsafeFileName(file.name))
-    return Refused("File Name Error.");
-  const Status xml = CheckXmlFile(file.path);
-  if (xml.ok()) return std::nullopt;
-  Refusal refusal;
-  if (!xml.text().empty())  // the check's own box comes first
-    refusal.boxes.push_back(Status::Failure(xml.code(), xml.text(), ""));
-  refusal.boxes.push_back(xml.Told("XML File Format Error."));
-  return refusal;
+  if (std::optional<Refusal> name = CheckName(file)) return name;
+  return XmlRefusal(CheckXmlFile(file.path));
+}
+
+std::optional<Refusal> CheckChosenFile(const ChosenFile& file,
+                                       SequentialFile& opened) {
+  if (std::optional<Refusal> name = CheckName(file)) return name;
+  return XmlRefusal(CheckXmlStream(opened));
 }
 
 std::variant<DeviceSession, Refusal> CheckTypedValues(

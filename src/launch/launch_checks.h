@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/device_session.h"
+#include "platform/sequential_file.h"
 #include "platform/status.h"
 #include "update/update_context.h"
 
@@ -40,6 +41,10 @@ std::uint16_t PortOf(const std::string& text);
 // values (address, login ID, password: lengths and bytes), which fill a
 // DeviceSession. Each stops at its first refusal. Any thread.
 std::optional<Refusal> CheckChosenFile(const ChosenFile& file);
+// The same over the file's bytes already open (a fleet's one reading of
+// it), read from where `opened` stands.
+std::optional<Refusal> CheckChosenFile(const ChosenFile& file,
+                                       SequentialFile& opened);
 std::variant<DeviceSession, Refusal> CheckTypedValues(const TypedValues& typed);
 
 }  // namespace hj5

@@ -527,9 +527,7 @@ Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
 Status CurlFtpClient::VerifyContent(void* easy, const FtpUpload& upload,
                                     std::uint64_t size, Transfer& transfer) {
   std::unique_ptr<SequentialFile> local;
-  if (Status open =
-          OpenSequentialFile(upload.local_path, &local, FileSharing::kReaders);
-      !open.ok()) {
+  if (Status open = OpenUploadFile(upload, &local); !open.ok()) {
     return Status::Failure(ftp_code::kVerify,
                            "verify: local file: " + open.cause());
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_bytes.h"
 #include "platform/status.h"
 
 namespace hj5 {
@@ -31,14 +32,17 @@ enum class FtpVerify {
   kContent,  // RETR: the stored file has the local file's bytes
 };
 
-// One upload: log in to host:port as user and store local_path, unchanged
-// byte for byte, under remote_path.
+// One upload: log in to host:port as user and store the file, unchanged
+// byte for byte, under remote_path. The file is `content` when given (the
+// bytes a run read once; local_path then only names them), else the file
+// at local_path, opened for the upload.
 struct FtpUpload {
   std::string host;
   std::string user;
   std::string password;
   std::uint16_t port = 21;
   std::string local_path;
+  const FileBytes* content = nullptr;  // outlives the upload
   std::string remote_path;  // e.g. "C:\www\update.xml", sent to STOR as is
   FtpVerify verify = FtpVerify::kNone;
 };

@@ -3,15 +3,15 @@
 
 #include <string>
 
+#include "platform/sequential_file.h"
 #include "platform/status.h"
 
 namespace hj5 {
 
-// The SHA-256 of the file at `path` (UTF-8), as 64 lower-case hex digits,
-// read through the platform's file reading: nettle on Linux, the system's
-// CNG on Windows. A failure's cause says why the file could not be read.
-// Any thread.
-Status Sha256OfFile(const std::string& path, std::string* hex);
+// The SHA-256 of what `file` holds from where it stands to its end, as 64
+// lower-case hex digits: nettle on Linux, the system's CNG on Windows. A
+// failure's cause says why the file could not be read. Any thread.
+Status Sha256Of(SequentialFile& file, std::string* hex);
 
 }  // namespace hj5
 

@@ -11,15 +11,11 @@
 
 namespace hj5 {
 
-Status Sha256OfFile(const std::string& path, std::string* hex) {
-  std::unique_ptr<SequentialFile> file;
-  if (Status open = OpenSequentialFile(path, &file, FileSharing::kReaders);
-      !open.ok())
-    return open;
+Status Sha256Of(SequentialFile& file, std::string* hex) {
   sha256_ctx context;
   sha256_init(&context);
   if (Status read = ReadChunks(
-          *file,
+          file,
           [&context](const char* bytes, std::size_t size) {
             sha256_update(&context, size,
                           reinterpret_cast<const std::uint8_t*>(bytes));

@@ -30,11 +30,7 @@ Status CngFailure(const char* step, NTSTATUS status) {
 
 }  // namespace
 
-Status Sha256OfFile(const std::string& path, std::string* hex) {
-  std::unique_ptr<SequentialFile> file;
-  if (Status open = OpenSequentialFile(path, &file, FileSharing::kReaders);
-      !open.ok())
-    return open;
+Status Sha256Of(SequentialFile& file, std::string* hex) {
   HashHandles handles;
   NTSTATUS status = BCryptOpenAlgorithmProvider(
       &handles.algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
@@ -42,7 +38,7 @@ Status Sha256OfFile(const std::string& path, std::string* hex) {
   status = BCryptCreateHash(handles.algorithm, &handles.hash, nullptr, 0,
                             nullptr, 0, 0);
   if (status < 0) return CngFailure("SHA-256", status);
-  Status read = ReadChunks(*file, [&](const char* bytes, std::size_t size) {
+  Status read = ReadChunks(file, [&](const char* bytes, std::size_t size) {
     if (status >= 0) {
       status = BCryptHashData(
           handles.hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes)),

@@ -64,18 +64,27 @@ inline std::string RefusedUploadArgument(const FtpUpload& upload) {
   return "";
 }
 
+// The file an upload sends, read from its start: its content when given,
+// else the file at its path, shared with other readers.
+inline Status OpenUploadFile(const FtpUpload& upload,
+                             std::unique_ptr<SequentialFile>* file) {
+  if (upload.content) {
+    *file = ReadFromStart(*upload.content);
+    return Status();
+  }
+  return OpenSequentialFile(upload.local_path, file, FileSharing::kReaders);
+}
+
 // What every FTP client refuses before any traffic, in this order: a
 // cancelled client (kSendFile), the arguments RefusedUploadArgument names
 // and a local file that cannot be read (kArgument). On success `*file`
-// holds the local file, shared with other readers.
+// holds the file to send.
 inline Status PrepareUpload(const FtpUpload& upload, bool cancelled,
                             std::unique_ptr<SequentialFile>* file) {
   if (cancelled) return Status::Failure(ftp_code::kSendFile, "cancelled");
   if (std::string refused = RefusedUploadArgument(upload); !refused.empty())
     return Status::Failure(ftp_code::kArgument, std::move(refused));
-  if (Status open =
-          OpenSequentialFile(upload.local_path, file, FileSharing::kReaders);
-      !open.ok())
+  if (Status open = OpenUploadFile(upload, file); !open.ok())
     return Status::Failure(ftp_code::kArgument, "local file: " + open.cause());
   return Status();
 }

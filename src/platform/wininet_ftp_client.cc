@@ -268,9 +268,7 @@ Status WinInetFtpClient::VerifySize(const FtpUpload& upload, void* connection,
 Status WinInetFtpClient::VerifyContent(const FtpUpload& upload,
                                        void* connection, std::uint64_t size) {
   std::unique_ptr<SequentialFile> local;
-  if (Status open =
-          OpenSequentialFile(upload.local_path, &local, FileSharing::kReaders);
-      !open.ok()) {
+  if (Status open = OpenUploadFile(upload, &local); !open.ok()) {
     return Status::Failure(ftp_code::kVerify,
                            "verify: local file: " + open.cause());
   }

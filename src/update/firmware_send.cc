@@ -16,6 +16,7 @@ Status FirmwareSend(const UpdateContext& context) {
   upload.password = session.password;
   upload.port = session.ftp_port;
   upload.local_path = context.chosen.path;
+  upload.content = context.chosen.content;
   upload.remote_path = RemotePath(context.chosen.name);
   upload.verify = context.chosen.verify;
   const Status sent = context.platform.ftp.Send(upload);
@@ -26,7 +27,7 @@ Status FirmwareSend(const UpdateContext& context) {
                                   ? "Verify Error"
                                   : FtpErrorText(sent.code());
   const Status told = sent.Told("Firm Sending Error(" + message + ")");
-  context.form.ShowBox(BoxKind::kWarning, told.text(), told.cause());
+  context.form.ShowFailureBox(told);
   return told;
 }
 

@@ -48,6 +48,13 @@ class FormOps {
   virtual void ShowBox(BoxKind kind, const std::string& text,
                        const std::string& cause) = 0;
 
+  // A warning box telling `failure` (its text; its cause and code are for
+  // a maintainer). A form shows ShowBox(kWarning, text, cause); one that
+  // keeps a record may keep the code too.
+  virtual void ShowFailureBox(const Status& failure) {
+    ShowBox(BoxKind::kWarning, failure.text(), failure.cause());
+  }
+
   // Sets the text of the status line or the notice line.
   virtual void SetFieldText(FieldId field, const std::string& text) = 0;
 

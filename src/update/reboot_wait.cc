@@ -2,6 +2,7 @@
 
 #include "device/command_exchange.h"
 #include "device/commands.h"
+#include "device/failure_codes.h"
 
 namespace hj5 {
 
@@ -24,7 +25,7 @@ RebootOutcome RebootWait(UpdateRun& run, UpdateStep step) {
     if (clock.NowSeconds() - start > kRebootLimitSeconds) {
       form.StopRestartTimer();
       run.ReportError(Status::Failure(
-          -1, "Reboot Time out.",
+          failure_code::kRebootTimeOut, "Reboot Time out.",
           std::to_string(poll) + " probes unanswered; the last: " +
               answer.text() + ", " + answer.cause()));
       return RebootOutcome::kTimedOut;

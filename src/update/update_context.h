@@ -22,6 +22,9 @@ struct ChosenFile {
   // What the upload reads back of the stored file (the command line's
   // --verify; the forms never do).
   FtpVerify verify = FtpVerify::kNone;
+  // The bytes to send when a run read them once (the command line's
+  // snapshot, which outlives the update); null: the file at `path`.
+  const FileBytes* content = nullptr;
 };
 
 // Everything one update works with: the form it reports through, the

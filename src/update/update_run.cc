@@ -54,24 +54,24 @@ void UpdateRun::Track(Command command, bool accepted, bool refused) {
 void UpdateRun::ReportError(const Status& failure) {
   FormOps& form = this->form();
   Keep(failure);
-  form.ShowBox(BoxKind::kWarning, failure.text(), failure.cause());
+  form.ShowFailureBox(failure);
   form.SetUpdateEnabled(true);
   form.SetFieldText(FieldId::kStatus, failure.text());
   form.SetFieldText(FieldId::kNotice, "");
 }
 
-void UpdateRun::Warn(const std::string& text) {
-  const Status failure = Status::Failure(-1, text, "");
+void UpdateRun::Warn(int code, const std::string& text) {
+  const Status failure = Status::Failure(code, text, "");
   Keep(failure);
-  form().ShowBox(BoxKind::kWarning, text, "");
+  form().ShowFailureBox(failure);
 }
 
-void UpdateRun::End(BoxKind kind, const std::string& text) {
+void UpdateRun::End(BoxKind kind, const std::string& text, int code) {
   FormOps& form = this->form();
   form.SetFieldText(FieldId::kNotice, "");
   form.SetFieldText(FieldId::kStatus, text);
   if (kind == BoxKind::kWarning) {
-    Warn(text);
+    Warn(code, text);
   } else {
     form.ShowBox(kind, text, "");
   }

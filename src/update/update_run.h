@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/commands.h"
+#include "device/failure_codes.h"
 #include "platform/status.h"
 #include "update/update_context.h"
 #include "update/update_outcome.h"
@@ -46,12 +47,18 @@ class UpdateRun {
   // 1009 enabled, status line := its text, notice line emptied.
   void ReportError(const Status& failure);
 
-  // A warning box with `text`.
-  void Warn(const std::string& text);
+  // A warning box with `text`, a failure of `code` (failure_code).
+  void Warn(int code, const std::string& text);
 
   // The end of a run: notice line emptied, `text` in the status line and in
-  // a box of `kind`, control 1009 enabled.
-  void End(BoxKind kind, const std::string& text);
+  // a box of `kind`, control 1009 enabled. A warning is a failure of `code`.
+  void End(BoxKind kind, const std::string& text, int code = 0);
+
+  // The end of a failed run: "An error occurred during the updating
+  // process." in a warning box.
+  void EndInError() {
+    End(BoxKind::kWarning, kUpdateError, failure_code::kUpdateError);
+  }
 
   // Keeps a failure the operator was told of elsewhere (the upload's box).
   void Keep(const Status& failure);

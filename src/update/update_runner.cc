@@ -74,7 +74,7 @@ std::optional<UpdateOutcome> UpdateRunner::outcome() const {
   return outcome_;
 }
 
-void UpdateRunner::Stop(const Waiter& wait) {
+void UpdateRunner::Interrupt() {
   {
     std::lock_guard lock(mutex_);
     state_ = State::kStopping;
@@ -83,6 +83,10 @@ void UpdateRunner::Stop(const Waiter& wait) {
   platform_.clock.Interrupt();
   platform_.transport.Cancel();
   platform_.ftp.Cancel();
+}
+
+void UpdateRunner::Stop(const Waiter& wait) {
+  Interrupt();
   if (!worker_.joinable()) return;
   if (wait) wait([this] { return Ended(); }, kStopWait);
   // Every wait of the worker has been interrupted: it ends.

@@ -67,6 +67,11 @@ class UpdateRunner {
   // The upload of the running update (the handler of message 102).
   Status SendFirmware();
 
+  // The first half of Stop(), for stopping many runners at once without a
+  // thread for each: interrupts every wait of the worker and returns at
+  // once; Stop() then joins. Any thread; never blocks.
+  void Interrupt();
+
   // Stops for good: interrupts every wait, waits with `wait` (a plain wait
   // when empty) for at most kStopWait, and joins the worker once it has
   // ended. Returns at once when no worker was started. A Stop() made from

@@ -14,12 +14,13 @@ void Update(UpdateRun& run) {
   const Status identity = IdentityCheck(run.context().device(), &in_update);
   if (!identity.ok()) {
     run.ReportError(identity);
-    return run.End(BoxKind::kWarning, "Update Failure.");
+    return run.End(BoxKind::kWarning, "Update Failure.",
+                   failure_code::kUpdateFailure);
   }
   if (in_update) run.FoundInUpdate();
   if (!run.Step(UpdateStep::kFtpOn, kStepPauseMs, "Processing(1)",
                 Command::kFtpOn))
-    return run.End(BoxKind::kWarning, kUpdateError);
+    return run.EndInError();
   if (!run.Step(UpdateStep::kMarkForUpdate, kStepPauseMs, "Processing(2)",
                 Command::kMarkForUpdate) ||
       !run.Step(UpdateStep::kFirstRestart, kStepPauseMs, "Restarting ....",

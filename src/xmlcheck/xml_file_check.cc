@@ -121,19 +121,24 @@ Status CheckXmlText(std::string_view bytes) {
   return Judged(scanner.Result());
 }
 
+Status CheckXmlStream(SequentialFile& file) {
+  std::vector<char> buffer(kBufferBytes);
+  DeclarationScanner scanner;
+  std::size_t got = 0;
+  Status read;
+  while ((read = file.Read(buffer.data(), buffer.size(), &got)).ok() &&
+         got > 0 && scanner.Feed({buffer.data(), got})) {
+  }
+  if (read.ok()) return Judged(scanner.Result());
+  return Status::Failure(xml_code::kUnreadable, kFileOpenFailure, read.cause());
+}
+
 Status CheckXmlFile(const std::string& path) {
   std::unique_ptr<SequentialFile> file;
-  Status read = OpenSequentialFile(path, &file);
-  if (read.ok()) {
-    std::vector<char> buffer(kBufferBytes);
-    DeclarationScanner scanner;
-    std::size_t got = 0;
-    while ((read = file->Read(buffer.data(), buffer.size(), &got)).ok() &&
-           got > 0 && scanner.Feed({buffer.data(), got})) {
-    }
-    if (read.ok()) return Judged(scanner.Result());
-  }
-  return Status::Failure(xml_code::kUnreadable, kFileOpenFailure, read.cause());
+  if (Status open = OpenSequentialFile(path, &file); !open.ok())
+    return Status::Failure(xml_code::kUnreadable, kFileOpenFailure,
+                           open.cause());
+  return CheckXmlStream(*file);
 }
 
 }  // namespace hj5

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/sequential_file.h"
 #include "platform/status.h"
 
 namespace hj5 {
@@ -27,6 +28,9 @@ inline constexpr const char* kFileOpenFailure = "File Open Failure.";
 // Input/output error", "not a regular file"). Streams through a fixed
 // buffer: constant memory whatever the file. Any thread.
 Status CheckXmlFile(const std::string& path);
+
+// The same over a file already open, read from where it stands.
+Status CheckXmlStream(SequentialFile& file);
 
 // The same over bytes held in memory: ok or kNotXml.
 Status CheckXmlText(std::string_view bytes);

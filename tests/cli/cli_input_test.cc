@@ -6,7 +6,7 @@
 #include <random>
 
 #include "cli/options.h"
-#include "cli/plan.h"
+#include "cli/prepare.h"
 
 namespace hj5::cli {
 namespace {
@@ -25,6 +25,7 @@ class CliInputTest : public ::testing::Test {
     host_.read_secret = [](const std::string&) { return std::nullopt; };
     host_.readable_by_others = [](const std::string&) { return false; };
     host_.warn = [this](const std::string& line) { warnings_.push_back(line); };
+    host_.device_text = [](const std::string& text) { return text; };
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -47,21 +48,21 @@ class CliInputTest : public ::testing::Test {
     std::string error;
     const std::optional<Options> options = ParseOptions(Args(args), &error);
     if (!options) return error;
-    std::variant<Plan, PlanRefusal> prepared = Prepare(*options, host_);
-    if (std::holds_alternative<Plan>(prepared)) return "";
+    std::variant<fleet::Plan, PlanRefusal> prepared = Prepare(*options, host_);
+    if (std::holds_alternative<fleet::Plan>(prepared)) return "";
     std::string all;
     for (const std::string& line : std::get<PlanRefusal>(prepared).lines)
       all += line + "\n";
     return all;
   }
 
-  Plan Prepared(const std::vector<std::string>& args) {
+  fleet::Plan Prepared(const std::vector<std::string>& args) {
     std::string error;
     const std::optional<Options> options = ParseOptions(Args(args), &error);
     EXPECT_TRUE(options) << error;
-    std::variant<Plan, PlanRefusal> prepared = Prepare(*options, host_);
-    EXPECT_TRUE(std::holds_alternative<Plan>(prepared));
-    return std::get<Plan>(prepared);
+    std::variant<fleet::Plan, PlanRefusal> prepared = Prepare(*options, host_);
+    EXPECT_TRUE(std::holds_alternative<fleet::Plan>(prepared));
+    return std::get<fleet::Plan>(prepared);
   }
 
   fs::path dir_;
@@ -107,7 +108,7 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
       {{"--address", "h", "--id", "admin"}, "no XML file given"},
       {{"--address", "h", "@good.xml", "@bad.xml"}, "more than one XML file"},
       {{"--address", "fd00::5", "--id", "a", "@good.xml"},
-       "an IPv6 address goes in brackets"},
+       "an IPv6 address goes in brackets, [ADDRESS]: fd00::5"},
       {{"--address", "[fd00::5]:0", "--id", "a", "@good.xml"},
        "not a port (1-65535) after the host"},
       {{"--address", "h:80", "--http-port", "81", "--id", "a", "@good.xml"},
@@ -144,7 +145,7 @@ TEST_F(CliInputTest, RefusesBadArgumentsDeviceListsAndValuesWithTheirTexts) {
       {{"--devices", "@fields.csv", "@good.xml"},
        "line 2: 3 fields, the header names 5"},
       {{"--devices", "@port.csv", "@good.xml"},
-       "line 2: http_port is not a port (1-65535): 80x"},
+       "line 2: column 4 (http_port): not a port (1-65535)\n"},
       {{"--devices", "@quote.csv", "@good.xml"},
        "line 2: a quote is not closed"},
       {{"--devices", "@both.csv", "@good.xml"},
@@ -175,7 +176,7 @@ TEST_F(CliInputTest, DevicesFallBackToTheOptionsAndAreWarnedAboutWhenReadable) {
     return path.ends_with("fleet.csv");
   };
   env_password_ = "from-env";
-  const Plan plan =
+  const fleet::Plan plan =
       Prepared({"--devices", "@fleet.csv", "--id", "admin", "--http-port",
                 "8000", "--ftp-port", "2100", "--jobs", "3", "@good.xml"});
   ASSERT_EQ(plan.devices.size(), 2u);
@@ -199,7 +200,7 @@ TEST_F(CliInputTest, DevicesFallBackToTheOptionsAndAreWarnedAboutWhenReadable) {
 
   // A password file wins over the environment; one line end is dropped.
   Write("pw_crlf", "secret\r\n");
-  const Plan single = Prepared({"--address", "[::1]:8080", "--id", "admin",
+  const fleet::Plan single = Prepared({"--address", "[::1]:8080", "--id", "admin",
                                 "--password-file", "@pw_crlf", "@good.xml"});
   EXPECT_EQ(single.devices[0].session.password, "secret");
   EXPECT_EQ(single.devices[0].session.address, "::1");

@@ -1,5 +1,5 @@
-#ifndef HJ5_CLI_DEVICE_LIST_H_
-#define HJ5_CLI_DEVICE_LIST_H_
+#ifndef HJ5_FLEET_DEVICE_LIST_H_
+#define HJ5_FLEET_DEVICE_LIST_H_
 
 #include <cstdint>
 #include <optional>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hj5::cli {
+namespace hj5::fleet {
 
 // One device to update, as the command line or a devices file names it.
 // Nothing here has passed the click's checks yet.
@@ -27,6 +27,9 @@ struct DeviceList {
   std::vector<std::string> columns;  // the header's names, as given
   std::vector<std::string> extra;    // those that are the operator's own
   std::vector<DeviceEntry> devices;
+
+  // The index of the password column among `columns`, if there is one.
+  std::optional<std::size_t> password_column;
 };
 
 // What a device falls back to when its line leaves a value out.
@@ -38,6 +41,19 @@ struct DeviceDefaults {
 // "HOST:PORT", brackets around an IPv6 host.
 std::string DeviceLabel(const std::string& host, std::uint16_t port);
 
+// A port as typed: decimal digits only, 1 to 65535.
+std::optional<std::uint16_t> ParsePort(std::string_view text);
+
+// An address as typed: "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT".
+struct Endpoint {
+  std::string host;  // without brackets
+  std::optional<std::uint16_t> port;
+};
+// nullopt, with why in `*error` (never quoting the text: a misaligned row
+// may hold a password where the address belongs), when it is none.
+std::optional<Endpoint> ParseEndpoint(std::string_view text,
+                                      std::string* error);
+
 // Reads a devices file: a header naming the columns (address required;
 // login_id, password, http_port, ftp_port optional; any order; any other
 // column is the operator's own, such as a site or a room, kept beside the
@@ -45,8 +61,8 @@ std::string DeviceLabel(const std::string& host, std::uint16_t port);
 // be quoted ("a,b", "say ""x"""); blank lines are skipped; an empty field
 // falls back as a missing column does. The address may carry the HTTP port
 // as --address does. A device listed twice (same host, case aside, and
-// HTTP port) is refused. On a refusal returns nullopt and says why, with
-// the line, in `*error`.
+// HTTP port) is refused. On a refusal returns nullopt and says why in
+// `*error`, naming the line and column but never quoting a value.
 std::optional<DeviceList> ParseDeviceList(std::string_view text,
                                           const DeviceDefaults& defaults,
                                           std::string* error);
@@ -55,6 +71,6 @@ std::optional<DeviceList> ParseDeviceList(std::string_view text,
 // it holds a comma, a quote or a line end.
 std::string CsvRow(const std::vector<std::string>& fields);
 
-}  // namespace hj5::cli
+}  // namespace hj5::fleet
 
-#endif  // HJ5_CLI_DEVICE_LIST_H_
+#endif  // HJ5_FLEET_DEVICE_LIST_H_

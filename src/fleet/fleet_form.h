@@ -1,30 +1,31 @@
-#ifndef HJ5_CLI_TERMINAL_FORM_H_
-#define HJ5_CLI_TERMINAL_FORM_H_
+#ifndef HJ5_FLEET_FLEET_FORM_H_
+#define HJ5_FLEET_FLEET_FORM_H_
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 
-#include "cli/event.h"
-#include "cli/upload_gate.h"
+#include "fleet/event.h"
+#include "fleet/fleet_clock.h"
+#include "fleet/observer.h"
+#include "fleet/upload_gate.h"
 #include "update/form_ops.h"
 
-namespace hj5::cli {
+namespace hj5::fleet {
 
-// The form of one device's update on the command line. Boxes, the two lines
-// and the restart counter become events; a box never waits for anyone. The
-// upload (message 102) runs at once on the calling thread, the worker.
+// The form of one device's update in a fleet. Boxes, the two lines and the
+// restart counter become events; a box never waits for anyone. The upload
+// (message 102) runs at once on the calling thread, the worker, after
+// waiting for its place at the upload gate.
 //
 // Threading: the FormOps calls on the worker; Tick(), view() and the
-// queries on the front end's thread; Interrupt() on any. Every event of one
+// queries on the engine's thread; Interrupt() on any. Every event of one
 // device goes to the sink in order, one at a time.
-class TerminalForm final : public FormOps {
+class FleetForm final : public FormOps {
  public:
-  using Sink = std::function<void(Event)>;
-  using Clock = std::chrono::steady_clock;
+  using Sink = std::function<void(const Event&)>;
 
   // What the upload needs: the handler of message 102 (the runner's
   // SendFirmware), the bytes sent so far and the file's size.
@@ -34,16 +35,7 @@ class TerminalForm final : public FormOps {
     std::uint64_t total = 0;
   };
 
-  // What the live line shows.
-  struct View {
-    std::string status;
-    bool queued = false;  // waiting for a place among the uploads
-    bool uploading = false;
-    std::uint64_t bytes = 0;
-    std::uint64_t total = 0;
-  };
-
-  TerminalForm(std::string device, Sink sink);
+  FleetForm(FleetClock& clock, Sink sink);
 
   // Must be called before the update starts. With a gate, the upload waits
   // for its place there.
@@ -51,6 +43,7 @@ class TerminalForm final : public FormOps {
 
   void ShowBox(BoxKind kind, const std::string& text,
                const std::string& cause) override;
+  void ShowFailureBox(const Status& failure) override;
   void SetFieldText(FieldId field, const std::string& text) override;
   void SetUpdateEnabled(bool) override {}  // no button to enable
   void StartRestartTimer() override;
@@ -59,17 +52,18 @@ class TerminalForm final : public FormOps {
   void Interrupt() override;
 
   // Counts the restart counter on to `now` and reports the upload's
-  // progress; the front end calls it a few times a second.
-  void Tick(Clock::time_point now);
+  // progress; the engine calls it a few times a second.
+  void Tick(SteadyTime now);
 
-  View view() const;
+  DeviceView view() const;
 
  private:
-  void EmitLocked(std::string kind, std::string text, std::string cause = "");
+  void EmitLocked(EventKind kind, std::string text = "", std::string cause = "",
+                  int code = 0);
   // The upload itself, once it may go.
   Status SendNow();
 
-  const std::string device_;
+  FleetClock& clock_;
   const Sink sink_;
   Upload upload_;
   UploadGate* gate_ = nullptr;
@@ -78,13 +72,13 @@ class TerminalForm final : public FormOps {
   mutable std::mutex mutex_;  // guards everything below; held while emitting
   std::string status_;
   bool timer_running_ = false;
-  Clock::time_point timer_start_;
+  SteadyTime timer_start_;
   int ticks_ = 0;
   bool queued_ = false;
   bool uploading_ = false;
   std::uint64_t bytes_told_ = 0;
 };
 
-}  // namespace hj5::cli
+}  // namespace hj5::fleet
 
-#endif  // HJ5_CLI_TERMINAL_FORM_H_
+#endif  // HJ5_FLEET_FLEET_FORM_H_

@@ -1,18 +1,15 @@
-#include "cli/plan.h"
+#include "cli/prepare.h"
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
-#include "cli/cli_os.h"
-#include "cli/device_list.h"
-#include "launch/launch_checks.h"
-#include "platform/sequential_file.h"
-#include "platform/sha256.h"
+#include "fleet/device_list.h"
 
 namespace hj5::cli {
 namespace {
+
+using fleet::DeviceEntry;
+using fleet::DeviceList;
 
 PlanRefusal Refused(std::string line) { return PlanRefusal{{std::move(line)}}; }
 
@@ -60,18 +57,19 @@ std::variant<DeviceList, PlanRefusal> ReadDevices(const Options& options,
                                                   const PlanHost& host) {
   std::string error;
   if (!options.devices_file) {
-    const std::optional<Endpoint> endpoint =
-        ParseEndpoint(options.address, &error);
-    if (!endpoint) return Refused(error);
+    const std::optional<fleet::Endpoint> endpoint =
+        fleet::ParseEndpoint(options.address, &error);
+    if (!endpoint)
+      return Refused("address: " + error + ": " + options.address);
     if (endpoint->port && options.http_port)
       return Refused("the HTTP port is given twice (--address, --http-port)");
     DeviceEntry device;
     device.host = endpoint->host;
     device.http_port = endpoint->port.value_or(options.http_port.value_or(80));
     device.ftp_port = options.ftp_port.value_or(21);
-    device.label = DeviceLabel(device.host, device.http_port);
+    device.label = fleet::DeviceLabel(device.host, device.http_port);
     device.fields = {device.label, std::to_string(device.ftp_port)};
-    return DeviceList{{"address", "ftp_port"}, {}, {device}};
+    return DeviceList{{"address", "ftp_port"}, {}, {device}, std::nullopt};
   }
   const std::string& path = *options.devices_file;
   std::variant<std::string, PlanRefusal> text =
@@ -79,8 +77,8 @@ std::variant<DeviceList, PlanRefusal> ReadDevices(const Options& options,
   if (auto* refusal = std::get_if<PlanRefusal>(&text)) return *refusal;
   WarnIfReadable(host, path);
   std::optional<DeviceList> list =
-      ParseDeviceList(std::get<std::string>(text),
-                      {options.http_port, options.ftp_port}, &error);
+      fleet::ParseDeviceList(std::get<std::string>(text),
+                             {options.http_port, options.ftp_port}, &error);
   if (!list) return Refused(path + ": " + error);
   if (!list->extra.empty()) {
     std::string names;
@@ -139,93 +137,30 @@ std::optional<PlanRefusal> ApplyFallbacks(const Options& options,
   return std::nullopt;
 }
 
-// The boxes of the click's refusal as lines, with whom they concern.
-PlanRefusal Lines(const std::string& about, const Refusal& refusal) {
-  PlanRefusal lines;
-  for (const Status& box : refusal.boxes) {
-    std::string line = about + ": " + box.text();
-    if (!box.cause().empty()) line += " (" + box.cause() + ")";
-    lines.lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
-std::variant<PlannedDevice, PlanRefusal> CheckDevice(
-    const DeviceEntry& device) {
-  TypedValues typed;
-  typed.address = DeviceText(device.host);
-  typed.login_id = DeviceText(device.login_id.value_or(""));
-  typed.password = DeviceText(device.password.value_or(""));
-  typed.ftp_port = device.ftp_port;
-  typed.http_port = device.http_port;
-  std::variant<DeviceSession, Refusal> checked = CheckTypedValues(typed);
-  if (auto* session = std::get_if<DeviceSession>(&checked))
-    return PlannedDevice{device.label, std::move(*session), device.fields};
-  const std::string about =
-      device.line
-          ? "line " + std::to_string(device.line) + " (" + device.label + ")"
-          : device.label;
-  return Lines(about, std::get<Refusal>(checked));
-}
-
-// The bare file name of a UTF-8 path.
-std::string FileNameOf(const std::string& path) {
-  const std::u8string name = PathOf(path).filename().u8string();
-  return std::string(name.begin(), name.end());
-}
-
-std::optional<PlanRefusal> CheckFile(const std::string& path, Plan& plan) {
-  // The path is read here; the name goes to the device.
-  const std::string name = FileNameOf(path);
-  const std::optional<std::string> device_name = DeviceText(name);
-  ChosenFile file{path, device_name.value_or(name), device_name.has_value()};
-  if (const std::optional<Refusal> refused = CheckChosenFile(file))
-    return Lines(path, *refused);
-  std::unique_ptr<SequentialFile> opened;
-  if (OpenSequentialFile(path, &opened, FileSharing::kReaders).ok())
-    plan.file_size = opened->Size();
-  if (plan.results_dir) {
-    if (Status hashed = Sha256OfFile(path, &plan.file_sha256); !hashed.ok())
-      return Refused(path + ": cannot be read (" + hashed.cause() + ")");
-  }
-  plan.file = std::move(file);
-  return std::nullopt;
-}
-
 }  // namespace
 
-std::variant<Plan, PlanRefusal> Prepare(const Options& options,
-                                        const PlanHost& host) {
-  Plan plan;
-  plan.mode = options.mode;
-  plan.canary = options.canary;
-  plan.json = options.json;
-  plan.jobs = options.jobs;
-  plan.max_uploads = options.max_uploads;
-  plan.results_dir = options.results_dir;
-  plan.resume = options.resume;
+std::variant<fleet::Plan, PlanRefusal> Prepare(const Options& options,
+                                               const PlanHost& host) {
   std::variant<DeviceList, PlanRefusal> read = ReadDevices(options, host);
   if (auto* refusal = std::get_if<PlanRefusal>(&read)) return *refusal;
-  DeviceList& list = std::get<DeviceList>(read);
-  plan.columns = std::move(list.columns);
-  std::vector<DeviceEntry>& devices = list.devices;
-  // The click's order: the file, then the typed values.
-  if (options.xml_file) {
-    if (std::optional<PlanRefusal> refusal = CheckFile(*options.xml_file, plan))
-      return *refusal;
-  }
-  if (std::optional<PlanRefusal> refusal =
-          ApplyFallbacks(options, host, devices))
-    return *refusal;
-  for (const DeviceEntry& device : devices) {
-    std::variant<PlannedDevice, PlanRefusal> checked = CheckDevice(device);
-    if (auto* refusal = std::get_if<PlanRefusal>(&checked)) return *refusal;
-    plan.devices.push_back(std::get<PlannedDevice>(std::move(checked)));
-  }
-  if (options.max_failures)
-    plan.max_failures = options.max_failures->LimitFor(plan.devices.size());
-  if (plan.file) plan.file->verify = options.verify;
-  return plan;
+  fleet::PlanRequest request;
+  request.devices = std::get<DeviceList>(std::move(read));
+  request.mode = options.mode;
+  request.jobs = options.jobs;
+  request.canary = options.canary;
+  request.max_failures = options.max_failures;
+  request.max_uploads = options.max_uploads;
+  request.verify = options.verify;
+  request.file_path = options.xml_file;
+  request.results_dir = options.results_dir;
+  request.resume = options.resume;
+  fleet::PlanHost engine;
+  engine.device_text = host.device_text;
+  engine.complete_devices = [&options, &host](std::vector<DeviceEntry>& devices) {
+    return ApplyFallbacks(options, host, devices);
+  };
+  engine.lookup = host.lookup;
+  return fleet::MakePlan(std::move(request), engine);
 }
 
 }  // namespace hj5::cli

@@ -1,13 +1,12 @@
-#include "cli/device_list.h"
+#include "fleet/device_list.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <map>
 
-#include "cli/options.h"
 
-namespace hj5::cli {
+namespace hj5::fleet {
 namespace {
 
 constexpr std::array<std::string_view, 5> kColumns = {
@@ -99,6 +98,8 @@ std::optional<std::map<std::string, std::size_t>> ReadHeader(
     *error = LineError(line, "the header has no \"address\" column");
     return std::nullopt;
   }
+  if (const auto password = columns.find("password"); password != columns.end())
+    list.password_column = password->second;
   return columns;
 }
 
@@ -109,17 +110,26 @@ std::string Field(const std::map<std::string, std::size_t>& columns,
   return found == columns.end() ? "" : fields[found->second];
 }
 
+// "column 4 (http_port)", counted from 1.
+std::string ColumnName(const std::map<std::string, std::size_t>& columns,
+                       const char* column) {
+  return "column " + std::to_string(columns.at(column) + 1) + " (" + column +
+         ")";
+}
+
 // A port field, or the fallback when it is empty.
-bool PortField(const std::string& text, std::optional<std::uint16_t> fallback,
+bool PortField(const std::map<std::string, std::size_t>& columns,
+               const Fields& fields, std::optional<std::uint16_t> fallback,
                std::uint16_t standard, const char* column, std::uint16_t* into,
                std::string* error) {
+  const std::string text = Field(columns, fields, column);
   if (text.empty()) {
     *into = fallback.value_or(standard);
     return true;
   }
   const std::optional<std::uint16_t> port = ParsePort(text);
   if (!port) {
-    *error = std::string(column) + " is not a port (1-65535): " + text;
+    *error = ColumnName(columns, column) + ": not a port (1-65535)";
     return false;
   }
   *into = *port;
@@ -132,7 +142,10 @@ std::optional<DeviceEntry> ReadDevice(
   DeviceEntry device;
   const std::optional<Endpoint> endpoint =
       ParseEndpoint(Field(columns, fields, "address"), error);
-  if (!endpoint) return std::nullopt;
+  if (!endpoint) {
+    *error = ColumnName(columns, "address") + ": " + *error;
+    return std::nullopt;
+  }
   device.host = endpoint->host;
   const std::string http = Field(columns, fields, "http_port");
   if (endpoint->port && !http.empty()) {
@@ -141,12 +154,12 @@ std::optional<DeviceEntry> ReadDevice(
   }
   if (endpoint->port) {
     device.http_port = *endpoint->port;
-  } else if (!PortField(http, defaults.http_port, 80, "http_port",
+  } else if (!PortField(columns, fields, defaults.http_port, 80, "http_port",
                         &device.http_port, error)) {
     return std::nullopt;
   }
-  if (!PortField(Field(columns, fields, "ftp_port"), defaults.ftp_port, 21,
-                 "ftp_port", &device.ftp_port, error)) {
+  if (!PortField(columns, fields, defaults.ftp_port, 21, "ftp_port",
+                 &device.ftp_port, error)) {
     return std::nullopt;
   }
   if (std::string id = Field(columns, fields, "login_id"); !id.empty())
@@ -158,6 +171,60 @@ std::optional<DeviceEntry> ReadDevice(
 }
 
 }  // namespace
+
+std::optional<std::uint16_t> ParsePort(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
+}
+
+std::optional<Endpoint> ParseEndpoint(std::string_view text,
+                                      std::string* error) {
+  Endpoint endpoint;
+  std::string_view rest;
+  if (text.starts_with('[')) {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos) {
+      *error = "no closing bracket";
+      return std::nullopt;
+    }
+    endpoint.host = text.substr(1, close - 1);
+    rest = text.substr(close + 1);
+  } else {
+    const std::size_t colon = text.find(':');
+    if (colon != std::string_view::npos &&
+        text.find(':', colon + 1) != std::string_view::npos) {
+      *error = "an IPv6 address goes in brackets, [ADDRESS]";
+      return std::nullopt;
+    }
+    endpoint.host = text.substr(0, colon);
+    if (colon != std::string_view::npos) rest = text.substr(colon);
+  }
+  if (!rest.empty()) {
+    endpoint.port =
+        rest.starts_with(':') ? ParsePort(rest.substr(1)) : std::nullopt;
+    if (!endpoint.port) {
+      *error = "not a port (1-65535) after the host";
+      return std::nullopt;
+    }
+  }
+  for (unsigned char c : endpoint.host) {
+    if (c <= ' ' || c == 0x7F) {
+      *error = "a blank or control byte in the address";
+      return std::nullopt;
+    }
+  }
+  if (endpoint.host.empty()) {
+    *error = "no host";
+    return std::nullopt;
+  }
+  return endpoint;
+}
 
 std::string DeviceLabel(const std::string& host, std::uint16_t port) {
   const bool v6 = host.find(':') != std::string::npos;
@@ -229,4 +296,4 @@ std::optional<DeviceList> ParseDeviceList(std::string_view text,
   return list;
 }
 
-}  // namespace hj5::cli
+}  // namespace hj5::fleet

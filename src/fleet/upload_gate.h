@@ -1,12 +1,12 @@
-#ifndef HJ5_CLI_UPLOAD_GATE_H_
-#define HJ5_CLI_UPLOAD_GATE_H_
+#ifndef HJ5_FLEET_UPLOAD_GATE_H_
+#define HJ5_FLEET_UPLOAD_GATE_H_
 
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <mutex>
 
-namespace hj5::cli {
+namespace hj5::fleet {
 
 // At most `limit` uploads at a time over every device of a run (a site's
 // uplink is shared; the devices' waits are not).
@@ -48,6 +48,6 @@ class UploadGate {
   std::size_t inside_ = 0;  // guarded by mutex_
 };
 
-}  // namespace hj5::cli
+}  // namespace hj5::fleet
 
-#endif  // HJ5_CLI_UPLOAD_GATE_H_
+#endif  // HJ5_FLEET_UPLOAD_GATE_H_

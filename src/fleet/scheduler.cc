@@ -1,0 +1,297 @@
+#include "fleet/scheduler.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace hj5::fleet {
+namespace {
+
+constexpr std::chrono::milliseconds kTick{200};
+
+struct Running {
+  std::size_t index;
+  std::unique_ptr<DeviceLog> log;  // outlives the run's worker
+  std::unique_ptr<DeviceRun> run;
+  SteadyTime started;
+};
+
+// How far stop requests have taken the run.
+enum class Stopping {
+  kNo,
+  kDraining,    // no further device starts
+  kRecovering,  // the running ones stopped, their devices being restored
+  kAbandoned,   // everything stopped at once
+};
+
+double Seconds(SteadyTime from, SteadyTime to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+class Fleet {
+ public:
+  explicit Fleet(const FleetSetup& setup)
+      : setup_(setup),
+        plan_(setup.plan),
+        width_(std::max<std::size_t>(1, std::min(plan_.jobs, setup.capacity))),
+        canaries_(std::min(plan_.canary, plan_.devices.size())),
+        outcomes_(plan_.devices.size()),
+        began_(setup.clock.Now()) {}
+
+  RunReport Run() {
+    setup_.observer.RunStarted(plan_, setup_.clock.WallNow());
+    while (true) {
+      StartWhatMay();
+      if (running_.empty() && (Halted() || next_ == plan_.devices.size()))
+        break;
+      Signals(setup_.stops.Wait(kTick));
+      CollectEnded();
+    }
+    RunReport report = Report();
+    const WallTime now = setup_.clock.WallNow();
+    if (setup_.record && report.record_failure.empty())
+      report.record_failure = setup_.record->Missing();
+    if (setup_.record) {
+      Status written =
+          setup_.record->Finish(report, ExitStatus(report), now);
+      if (!written.ok() && report.record_failure.empty())
+        report.record_failure = written.cause();
+    }
+    setup_.observer.RunEnded(report, ExitStatus(report));
+    return report;
+  }
+
+ private:
+  bool Halted() const { return stopping_ != Stopping::kNo || stop_; }
+
+  // The devices that may start now: only the canaries until all of them
+  // have ended.
+  std::size_t Limit() const {
+    return canaries_ended_ < canaries_ ? canaries_ : plan_.devices.size();
+  }
+
+  // A device whose update completed in an earlier pass: sent nothing.
+  bool Skipped(std::size_t index) {
+    const std::string& label = plan_.devices[index].label;
+    if (!setup_.record || !plan_.resume ||
+        !setup_.record->CompletedBefore(label))
+      return false;
+    DeviceOutcome outcome;
+    outcome.device = label;
+    outcome.result = Result::kCompletedBefore;
+    outcome.succeeded = true;
+    outcome.text = "Update completed.";
+    setup_.observer.DeviceEnded(index, outcome);
+    outcomes_[index] = std::move(outcome);
+    if (index < canaries_) ++canaries_ended_;
+    ++ended_;
+    return true;
+  }
+
+  // Every event of device `index` goes to its log and to the observer.
+  DeviceRuns::Sink SinkFor(std::size_t index, DeviceLog* log) {
+    RunObserver& observer = setup_.observer;
+    RunRecord* record = setup_.record;
+    return [index, log, record, &observer](const Event& event) {
+      if (log && !log->Write(event))
+        record->NoteMissing("a device's log cannot be written");
+      observer.DeviceEvent(index, event);
+    };
+  }
+
+  void StartWhatMay() {
+    while (!Halted() && running_.size() < width_ && next_ < Limit()) {
+      const std::size_t index = next_++;
+      if (Skipped(index)) continue;
+      Running entry{index, nullptr, nullptr, setup_.clock.Now()};
+      if (setup_.record) entry.log = setup_.record->OpenLog(index);
+      entry.run = setup_.runs.Make(index, SinkFor(index, entry.log.get()));
+      setup_.observer.DeviceStarted(index);
+      if (entry.run->Start()) {
+        running_.push_back(std::move(entry));
+      } else {
+        Finish(entry);
+      }
+    }
+  }
+
+  void Signals(const StopRequests& requests) {
+    for (int i = 0; i < requests.interrupts; ++i) {
+      ++interrupts_;
+      Escalate(stopping_ == Stopping::kNo         ? Stopping::kDraining
+               : stopping_ == Stopping::kDraining ? Stopping::kRecovering
+                                                  : Stopping::kAbandoned);
+    }
+    for (int i = 0; i < requests.terminations; ++i) {
+      termination_status_ = requests.termination_status;
+      Escalate(stopping_ < Stopping::kRecovering ? Stopping::kRecovering
+                                                 : Stopping::kAbandoned);
+    }
+  }
+
+  // Every running device interrupted first, then each joined: the stop
+  // takes as long as the slowest device, with no thread for each.
+  void StopAll() {
+    for (Running& entry : running_) entry.run->Interrupt();
+    for (Running& entry : running_) entry.run->Join();
+  }
+
+  void Escalate(Stopping to) {
+    if (to <= stopping_) return;
+    stopping_ = to;
+    Halt halt;
+    halt.running = running_.size();
+    switch (to) {
+      case Stopping::kDraining:
+        halt.reason = HaltReason::kDrain;
+        setup_.observer.Halted(halt);
+        break;
+      case Stopping::kRecovering:
+        halt.reason = HaltReason::kRestore;
+        setup_.observer.Halted(halt);
+        StopAll();
+        for (Running& entry : running_) entry.run->Recover();
+        break;
+      case Stopping::kAbandoned:
+        halt.reason = HaltReason::kAbandon;
+        setup_.observer.Halted(halt);
+        StopAll();
+        break;
+      case Stopping::kNo:
+        break;
+    }
+  }
+
+  void CollectEnded() {
+    const SteadyTime now = setup_.clock.Now();
+    Progress progress;
+    std::vector<Running> still;
+    still.reserve(running_.size());
+    for (Running& entry : running_) {
+      entry.run->Tick(now);
+      if (entry.run->Ended()) {
+        Finish(entry);  // its adapters' descriptors go with it
+        continue;
+      }
+      const DeviceView view = entry.run->View();
+      progress.uploading += view.uploading ? 1 : 0;
+      if (progress.rows.size() < setup_.live_rows)
+        progress.rows.emplace_back(entry.index, view);
+      still.push_back(std::move(entry));
+    }
+    running_ = std::move(still);
+    Tell(progress, now);
+  }
+
+  // The head line's figures: devices done of all, failed, running,
+  // uploading, the rate and, once there is one, the estimated end.
+  void Tell(Progress& progress, SteadyTime now) {
+    progress.devices = plan_.devices.size();
+    progress.done = ended_;
+    progress.failed = failures_;
+    progress.succeeded = ended_ - failures_;
+    progress.running = running_.size();
+    progress.halted = Halted();
+    progress.seconds = Seconds(began_, now);
+    const double minutes = progress.seconds / 60;
+    if (ended_ > 0 && minutes > 0) {
+      progress.per_minute = ended_ / minutes;
+      const std::size_t left = progress.devices - ended_;
+      if (left > 0 && !Halted())
+        progress.eta_seconds = left / *progress.per_minute * 60;
+    }
+    setup_.observer.Progressed(progress);
+  }
+
+  void Finish(Running& entry) {
+    const std::size_t index = entry.index;
+    DeviceOutcome outcome =
+        Judge(plan_.mode, plan_.devices[index].label, entry.run->Legs());
+    outcome.seconds = Seconds(entry.started, setup_.clock.Now());
+    entry.run.reset();  // joined: nothing writes its log any more
+    ++ended_;
+    Journal(outcome);
+    setup_.observer.DeviceEnded(index, outcome);
+    const bool failed = !outcome.succeeded;
+    outcomes_[index] = std::move(outcome);
+    if (index < canaries_) ++canaries_ended_;
+    if (failed) Failed(index);
+  }
+
+  // The journal is the run's write-ahead log: once a line is lost, no
+  // further device starts.
+  void Journal(const DeviceOutcome& outcome) {
+    if (!setup_.record) return;
+    const Status written =
+        setup_.record->Journal(outcome, setup_.clock.WallNow());
+    if (written.ok() || !record_failure_.empty()) return;
+    record_failure_ = written.cause();
+    if (!Halted()) stop_ = HaltReason::kRecord;
+    Halt halt;
+    halt.reason = HaltReason::kRecord;
+    halt.running = running_.size();
+    halt.cause = record_failure_;
+    setup_.observer.Halted(halt);
+  }
+
+  void Failed(std::size_t index) {
+    ++failures_;
+    if (Halted()) return;
+    Halt halt;
+    halt.running = running_.size();
+    if (index < canaries_) {
+      stop_ = halt.reason = HaltReason::kCanary;
+      halt.device = plan_.devices[index].label;
+    } else if (plan_.max_failures && failures_ > *plan_.max_failures) {
+      stop_ = halt.reason = HaltReason::kBudget;
+      halt.failed = failures_;
+      halt.allowed = *plan_.max_failures;
+    } else {
+      return;
+    }
+    setup_.observer.Halted(halt);
+  }
+
+  RunReport Report() const {
+    RunReport report;
+    report.mode = plan_.mode;
+    report.stop = stop_;
+    report.max_failures = plan_.max_failures;
+    report.interrupted = stopping_ != Stopping::kNo;
+    report.record_failure = record_failure_;
+    if (termination_status_ != 0) {
+      report.signal_status = termination_status_;
+    } else if (interrupts_ > 0) {
+      report.signal_status = 130;
+    }
+    for (std::size_t i = 0; i < plan_.devices.size(); ++i) {
+      DeviceOutcome not_started;
+      not_started.device = plan_.devices[i].label;
+      report.outcomes.push_back(outcomes_[i].value_or(not_started));
+    }
+    return report;
+  }
+
+  const FleetSetup& setup_;
+  const Plan& plan_;
+  const std::size_t width_;
+  const std::size_t canaries_;
+  std::vector<std::optional<DeviceOutcome>> outcomes_;
+  std::vector<Running> running_;
+  std::size_t next_ = 0;
+  std::size_t canaries_ended_ = 0;
+  std::size_t ended_ = 0;  // devices run to their end, or skipped
+  std::size_t failures_ = 0;
+  const SteadyTime began_;
+  std::optional<HaltReason> stop_;
+  std::string record_failure_;
+  Stopping stopping_ = Stopping::kNo;
+  int interrupts_ = 0;
+  int termination_status_ = 0;
+};
+
+}  // namespace
+
+RunReport RunFleet(const FleetSetup& setup) { return Fleet(setup).Run(); }
+
+}  // namespace hj5::fleet
