@@ -6,6 +6,10 @@ Without --shares (update.yml): one inventory host per device, in the group
 `hj5`, all run by the machines named with --runner (default: this one, with
 a local connection), dealt to them in turn. Passwords are not taken over:
 the playbook reads them from the environment of the machine that runs it.
+Every value taken from the input (and each runner's name) is tagged
+`!unsafe`: Ansible carries it as text and never evaluates a `{{ }}` or
+`{% %}` in it, so a device list cannot run anything on the machine that
+runs the playbook.
 
 With --shares DIR (rollout.yml): the devices are dealt to the runners in
 turn into one CSV file per runner, DIR/RUNNER.csv, in hj5-update's format
@@ -21,24 +25,54 @@ Usage: inventory_from_csv.py DEVICES.csv [--runner HOST ...] > inventory.yml
 import argparse
 import csv
 import os
+import re
 import sys
 
+import yaml
 
-def device_inventory(rows, runners):
-    print("hj5:")
-    print("  hosts:")
+# The columns of hj5-update's CSV format, matched as it matches them (case
+# aside); any other column is the operator's own and is kept in the shares.
+COLUMNS = ("address", "login_id", "password", "http_port", "ftp_port")
+
+# A runner is a host name or an address: it names a file in the shares
+# folder and a host of the inventory.
+RUNNER = re.compile(r"[A-Za-z0-9_:][A-Za-z0-9_.:-]*")
+
+
+class Unsafe(str):
+    """A value from the input, carried by Ansible as text, never templated."""
+
+
+class InventoryDumper(yaml.SafeDumper):
+    pass
+
+
+InventoryDumper.add_representer(
+    Unsafe, lambda dumper, value: dumper.represent_scalar(
+        "!unsafe", str(value), style='"'))
+
+
+def emit(inventory):
+    yaml.dump(inventory, sys.stdout, Dumper=InventoryDumper,
+              default_flow_style=False, sort_keys=False, allow_unicode=True)
+
+
+def device_inventory(rows, columns, runners):
+    hosts = {}
     for i, row in enumerate(rows):
-        port = row.get("http_port") or "80"
-        print(f"    hj5-{i + 1:04d}:")
-        print(f"      hj5_address: \"{row['address']}\"")
-        print(f"      hj5_http_port: {port}")
-        print(f"      hj5_ftp_port: {row.get('ftp_port') or 21}")
-        if row.get("login_id"):
-            print(f"      hj5_login_id: \"{row['login_id']}\"")
-        print(f"      hj5_runner: {runners[i % len(runners)]}")
-    print("  vars:")
-    print("    ansible_connection: local")
-    print("    ansible_python_interpreter: /usr/bin/python3")
+        value = {name: row[columns[name]] for name in columns}
+        host = {
+            "hj5_address": Unsafe(value["address"]),
+            "hj5_http_port": Unsafe(value.get("http_port") or "80"),
+            "hj5_ftp_port": Unsafe(value.get("ftp_port") or "21"),
+        }
+        if value.get("login_id"):
+            host["hj5_login_id"] = Unsafe(value["login_id"])
+        host["hj5_runner"] = Unsafe(runners[i % len(runners)])
+        hosts[f"hj5-{i + 1:04d}"] = host
+    emit({"hj5": {"hosts": hosts, "vars": {
+        "ansible_connection": "local",
+        "ansible_python_interpreter": "/usr/bin/python3"}}})
 
 
 def runner_inventory(rows, fields, runners, shares, connection):
@@ -56,18 +90,50 @@ def runner_inventory(rows, fields, runners, shares, connection):
             writer = csv.DictWriter(f, fieldnames=fields, lineterminator="\n")
             writer.writeheader()
             writer.writerows(rows[n::len(runners)])
-    print("hj5_runners:")
-    print("  hosts:")
+    hosts = {}
     for n, runner in enumerate(runners):
         count = len(rows[n::len(runners)])
         devices = "device" if count == 1 else "devices"
-        print(f"    {runner}:  # {count} {devices} in {shares}/{runner}.csv")
+        print(f"# {runner}: {count} {devices}")
+        host = {}
         if connection:
-            print(f"      ansible_connection: {connection}")
+            host["ansible_connection"] = connection
         elif runner == "localhost":
-            print("      ansible_connection: local")
-    print("  vars:")
-    print("    ansible_python_interpreter: /usr/bin/python3")
+            host["ansible_connection"] = "local"
+        hosts[runner] = host or None
+    emit({"hj5_runners": {"hosts": hosts, "vars": {
+        "ansible_python_interpreter": "/usr/bin/python3"}}})
+
+
+def read_devices(path):
+    """The rows, the header's names and {known column: name as given}; a
+    file hj5-update would refuse for its shape ends the script here."""
+    def refuse(text):
+        sys.exit(f"inventory_from_csv.py: {path}: {text}")
+    # utf-8-sig: a byte-order mark before the header is dropped, as
+    # hj5-update drops it.
+    with open(path, newline="", encoding="utf-8-sig") as f:
+        reader = csv.DictReader(f)
+        fields = reader.fieldnames or []
+        columns = {}
+        for name in fields:
+            if name.lower() in COLUMNS:
+                if name.lower() in columns:
+                    refuse(f"column \"{name.lower()}\" named twice")
+                columns[name.lower()] = name
+        if "address" not in columns:
+            refuse("the header has no \"address\" column")
+        rows = []
+        for row in reader:
+            values = list(row.values())
+            given = [v for v in values if v is not None]
+            if len(given) == 1 and not given[0].strip(" \t"):
+                continue  # a blank line, which hj5-update skips
+            if None in row or None in values:
+                refuse(f"line {reader.line_num}: its fields do not match "
+                       f"the header's {len(fields)}")
+            rows.append(row)
+    return rows, fields, columns
 
 
 def main():
@@ -86,15 +152,19 @@ def main():
     if args.connection and not args.shares:
         parser.error("--connection needs --shares")
     runners = args.runner or ["localhost"]
-    with open(args.devices, newline="") as f:
-        reader = csv.DictReader(f)
-        rows = list(reader)
-        fields = reader.fieldnames
+    for runner in runners:
+        if not RUNNER.fullmatch(runner):
+            parser.error(f"--runner {runner!r}: not a host name or address")
+    if args.connection and not re.fullmatch(r"[A-Za-z0-9_.]+",
+                                            args.connection):
+        parser.error(f"--connection {args.connection!r}: not a connection "
+                     "plugin's name")
+    rows, fields, columns = read_devices(args.devices)
     if args.shares:
         runner_inventory(rows, fields, runners, args.shares.rstrip("/"),
                          args.connection)
     else:
-        device_inventory(rows, runners)
+        device_inventory(rows, columns, runners)
 
 
 if __name__ == "__main__":
