@@ -98,8 +98,13 @@ std::variant<std::unique_ptr<RunRecord>, std::string> RunRecord::Open(
   if (Status opened = OwnFolder::Open(dir, FolderUse::kWrite, &folder);
       !opened.ok())
     return opened.cause();
+  return Open(plan, began, std::move(folder));
+}
+
+std::variant<std::unique_ptr<RunRecord>, std::string> RunRecord::Open(
+    const Plan& plan, WallTime began, std::unique_ptr<OwnFolder> folder) {
   if (Status locked = folder->Lock(); !locked.ok())
-    return dir + ": " + locked.cause();
+    return *plan.results_dir + ": " + locked.cause();
   std::unique_ptr<RunRecord> record(new RunRecord(plan, std::move(folder)));
   if (std::string refused = record->ReadRun(began); !refused.empty())
     return refused;
@@ -111,8 +116,9 @@ std::variant<std::unique_ptr<RunRecord>, std::string> RunRecord::Open(
     return record->Refusal(opened.cause());
   if (Status made = own.Sub("logs", &record->logs_); !made.ok())
     return record->Refusal(made.cause());
-  // The journal's name must outlast a power cut too.
-  own.SyncNames();
+  // The journal's name must outlast a power cut too, where the system lets
+  // a folder be synced.
+  static_cast<void>(own.SyncNames());
   return record;
 }
 

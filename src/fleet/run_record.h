@@ -61,6 +61,9 @@ class RunRecord {
   // folder not the user's own; a record that does not parse.
   static std::variant<std::unique_ptr<RunRecord>, std::string> Open(
       const Plan& plan, WallTime began);
+  // The same in a folder already open (a test's, whose files fail on cue).
+  static std::variant<std::unique_ptr<RunRecord>, std::string> Open(
+      const Plan& plan, WallTime began, std::unique_ptr<OwnFolder> folder);
 
   // True when an earlier pass completed this device's update with this
   // file: only a journal line saying "completed" counts.

@@ -64,6 +64,14 @@ class Fleet {
  private:
   bool Halted() const { return stopping_ != Stopping::kNo || stop_; }
 
+  // The devices whose run has not ended yet.
+  std::size_t RunningNow() const {
+    return static_cast<std::size_t>(
+        std::count_if(running_.begin(), running_.end(), [](const Running& e) {
+          return e.run && !e.run->Ended();
+        }));
+  }
+
   // The devices that may start now: only the canaries until all of them
   // have ended.
   std::size_t Limit() const {
@@ -140,7 +148,7 @@ class Fleet {
     if (to <= stopping_) return;
     stopping_ = to;
     Halt halt;
-    halt.running = running_.size();
+    halt.running = RunningNow();
     switch (to) {
       case Stopping::kDraining:
         halt.reason = HaltReason::kDrain;
@@ -164,22 +172,18 @@ class Fleet {
 
   void CollectEnded() {
     const SteadyTime now = setup_.clock.Now();
-    Progress progress;
-    std::vector<Running> still;
-    still.reserve(running_.size());
     for (Running& entry : running_) {
       entry.run->Tick(now);
-      if (entry.run->Ended()) {
-        Finish(entry);  // its adapters' descriptors go with it
-        continue;
-      }
+      if (entry.run->Ended()) Finish(entry);  // its descriptors go with it
+    }
+    std::erase_if(running_, [](const Running& entry) { return !entry.run; });
+    Progress progress;
+    for (const Running& entry : running_) {
       const DeviceView view = entry.run->View();
       progress.uploading += view.uploading ? 1 : 0;
       if (progress.rows.size() < setup_.live_rows)
         progress.rows.emplace_back(entry.index, view);
-      still.push_back(std::move(entry));
     }
-    running_ = std::move(still);
     Tell(progress, now);
   }
 
@@ -229,7 +233,7 @@ class Fleet {
     if (!Halted()) stop_ = HaltReason::kRecord;
     Halt halt;
     halt.reason = HaltReason::kRecord;
-    halt.running = running_.size();
+    halt.running = RunningNow();
     halt.cause = record_failure_;
     setup_.observer.Halted(halt);
   }
@@ -238,7 +242,7 @@ class Fleet {
     ++failures_;
     if (Halted()) return;
     Halt halt;
-    halt.running = running_.size();
+    halt.running = RunningNow();
     if (index < canaries_) {
       stop_ = halt.reason = HaltReason::kCanary;
       halt.device = plan_.devices[index].label;

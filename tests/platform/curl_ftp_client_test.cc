@@ -295,6 +295,26 @@ TEST_F(EmulatorUploadTest, TheReadBackFindsAStoredFileThatIsNotTheFileSent) {
   }
 }
 
+// A fleet's upload sends the bytes it read once, whatever the file at the
+// path holds by then, and reads those back.
+TEST_F(EmulatorUploadTest, TheContentGivenIsSentAndReadBackNotTheFileOnDisk) {
+  struct Held final : FileBytes {
+    std::string bytes = RandomBytes(4096, 11);
+    std::uint64_t Size() const override { return bytes.size(); }
+    Status ReadAt(std::uint64_t offset, char* buffer, std::size_t size,
+                  std::size_t* got) const override {
+      *got = bytes.copy(buffer, size, std::min<std::size_t>(offset, 4096));
+      return Status();
+    }
+  } held;
+  FtpUpload upload =
+      UploadTo(emulator_->ftp_port(), files_.Write("local", "edited since"));
+  upload.content = &held;
+  upload.verify = FtpVerify::kContent;
+  EXPECT_EQ(client_.Send(upload).code(), 0);
+  EXPECT_TRUE(emulator_->StoredFile("update.xml") == held.bytes);
+}
+
 TEST_F(EmulatorUploadTest, CancelBeforeSendFailsAtOnce) {
   client_.Cancel();
   EXPECT_EQ(Send("cancelled.xml", "x"), ftp_code::kSendFile);
