@@ -5,7 +5,9 @@
 
 #include "device/commands.h"
 #include "device/error_table.h"
+#include "device/failure_codes.h"
 #include "device/reply_token.h"
+#include "platform/text_checks.h"
 
 namespace hj5 {
 namespace {
@@ -63,13 +65,14 @@ std::string ReplyFailureText(std::optional<int> reply_code) {
   return *reply_code >= 0 ? "" : "Script Returns Error!!";
 }
 
-std::string ReplyCause(std::string_view reply) {
+std::string ReplyCause(std::string_view reply, const std::string& password) {
   const std::optional<int> code = ReplyCode(reply);
   std::string cause =
       code ? "reply code " + std::to_string(*code) : "no closing token";
   constexpr std::size_t kQuoted = 24;
-  const std::string_view end =
-      reply.substr(reply.size() > kQuoted ? reply.size() - kQuoted : 0);
+  const std::string masked = Redacted(std::string(reply), password);
+  const std::string_view end = std::string_view(masked).substr(
+      masked.size() > kQuoted ? masked.size() - kQuoted : 0);
   cause += "; reply ends \"";
   for (unsigned char c : end) {
     if (c == '\r') {
@@ -88,7 +91,7 @@ std::string ReplyCause(std::string_view reply) {
 }
 
 // A failing reply's code is its reply code; one without a usable token has
-// -1, the code of no particular failure.
+// a code of its own.
 Status CommandExchange(const DeviceLink& link, std::string_view body,
                        bool* refused) {
   if (refused) *refused = false;
@@ -98,8 +101,9 @@ Status CommandExchange(const DeviceLink& link, std::string_view body,
   std::string failure = ReplyFailureText(code);
   if (failure.empty()) return Status();
   if (refused) *refused = code.has_value();
-  return Status::Failure(code.value_or(-1), std::move(failure),
-                         ReplyCause(reply));
+  return Status::Failure(code.value_or(failure_code::kNoReplyCode),
+                         std::move(failure),
+                         ReplyCause(reply, link.session.password));
 }
 
 }  // namespace hj5

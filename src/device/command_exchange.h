@@ -31,8 +31,9 @@ std::optional<int> ReplyCode(std::string_view reply);
 std::string ReplyFailureText(std::optional<int> reply_code);
 
 // A maintainer's account of a reply: its code, or why it has none, with the
-// reply's end quoted (control bytes escaped).
-std::string ReplyCause(std::string_view reply);
+// reply's end quoted (control bytes escaped), `password` masked as "***"
+// before the end is cut from it.
+std::string ReplyCause(std::string_view reply, const std::string& password);
 
 // Sends one command and judges the reply. A failure carries the operator's
 // text ("Login ID Error!!", "Communication Error(...)", ...), the reply

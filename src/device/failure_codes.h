@@ -15,6 +15,7 @@ inline constexpr int kRestartStep = -104;    // "Restart Command Error."
 inline constexpr int kRebootTimeOut = -105;  // "Reboot Time out."
 inline constexpr int kUpdateFailure = -106;  // "Update Failure."
 inline constexpr int kUpdateError = -107;    // "An error occurred during ..."
+inline constexpr int kNoReplyCode = -108;    // a reply with no usable token
 inline constexpr int kFileName = -111;       // the chosen file's name
 inline constexpr int kTypedValue = -112;     // a typed address or credential
 }  // namespace failure_code

@@ -27,7 +27,7 @@ Status IdentityCheck(const DeviceLink& link, bool* in_update) {
   const std::optional<int> reply_code = ReplyCode(reply);
   if (IsIdentityFailure(reply_code)) {
     return Status::Failure(*reply_code, ReplyFailureText(reply_code),
-                           ReplyCause(reply));
+                           ReplyCause(reply, link.session.password));
   }
   const std::string& code = link.session.device_code;
   if (Contains(reply, code)) return Status();
@@ -38,7 +38,7 @@ Status IdentityCheck(const DeviceLink& link, bool* in_update) {
   return Status::Failure(failure_code::kDeviceCode, "Device Code Error.",
                          "neither \"" + code +
                              "\" nor \"UPDATE\" in the reply; " +
-                             ReplyCause(reply));
+                             ReplyCause(reply, link.session.password));
 }
 
 }  // namespace hj5

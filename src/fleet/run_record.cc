@@ -166,8 +166,9 @@ std::string RunRecord::ReadRun(WallTime began) {
   return "";
 }
 
-// The journal's lines, each device by its latest; a line cut by a crash
-// does not parse and is left out.
+// The journal's lines, each device by its latest. The last line, cut by a
+// crash before its line end, is left out; any other line that does not
+// parse, or is longer than a line can be, refuses the folder.
 std::string RunRecord::ReadJournal() {
   std::string text;
   const Status read = folder_->Read("journal.jsonl", kJournalLimit, &text);
@@ -175,13 +176,21 @@ std::string RunRecord::ReadJournal() {
   if (!read.ok()) return Refusal(read.cause());
   const std::string sha256 = plan_.snapshot ? plan_.snapshot->sha256() : "";
   std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const nlohmann::json line = nlohmann::json::parse(
-        std::string_view(text).substr(start, end - start), nullptr, false);
+  for (int number = 1; start < text.size(); ++number) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;  // cut by a crash
+    const std::string_view bytes =
+        std::string_view(text).substr(start, end - start);
     start = end + 1;
-    if (!line.is_object() || line.value("sha256", "") != sha256) continue;
+    const nlohmann::json line =
+        bytes.size() > kJournalLineLimit
+            ? nlohmann::json()
+            : nlohmann::json::parse(bytes, nullptr, false);
+    if (!line.is_object()) {
+      return Refusal("journal.jsonl line " + std::to_string(number) +
+                     " does not parse as a device's line");
+    }
+    if (line.value("sha256", "") != sha256) continue;
     const std::optional<Result> result =
         ResultNamed(line.value("result", std::string()));
     if (!result) continue;

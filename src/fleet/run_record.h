@@ -54,6 +54,7 @@ class RunRecord {
   // The most bytes of run.json and of the journal that are read.
   static constexpr std::size_t kRunJsonLimit = 64 << 20;
   static constexpr std::size_t kJournalLimit = 256 << 20;
+  static constexpr std::size_t kJournalLineLimit = 1 << 20;
 
   // Opens or creates the folder for `plan`'s run and takes its lock.
   // Refused, with the reason: a folder another run holds; one holding the

@@ -53,9 +53,9 @@ struct CurlFtpClient::Transfer {
   FtpPhase phase = FtpPhase::kSetup;
   Status read;                       // a failed read of the file
   char error[CURL_ERROR_SIZE] = {};  // libcurl's message for its result
-  std::string last_reply;            // the server's last reply line, cut
-  bool last_reply_cut = false;       // longer than kKeptReplyBytes
-  std::string last_refusal;          // its last 4xx or 5xx reply line, cut
+  const std::string* password = nullptr;  // masked in every line kept
+  std::string last_reply;  // the server's last reply line, masked, cut
+  std::string last_refusal;  // its last 4xx or 5xx reply line, masked, cut
 };
 
 // What the read-back of the stored file compares it with.
@@ -94,10 +94,13 @@ size_t KeepReply(char* buffer, size_t size, size_t count, void* data) {
                      line[1] >= '0' && line[1] <= '9' && line[2] >= '0' &&
                      line[2] <= '9';
   if (coded) {
-    transfer->last_reply_cut = line.size() > kKeptReplyBytes;
-    transfer->last_reply.assign(line.substr(0, kKeptReplyBytes));
+    // Masked before it is cut: a password across the cut would otherwise
+    // leave its first part.
+    std::string masked = Redacted(std::string(line), *transfer->password);
     if (line[0] == '4' || line[0] == '5')
-      transfer->last_refusal.assign(line.substr(0, kShownReplyBytes));
+      transfer->last_refusal = masked.substr(0, kShownReplyBytes);
+    masked.resize(std::min(masked.size(), kKeptReplyBytes));
+    transfer->last_reply = std::move(masked);
   }
   return size * count;
 }
@@ -316,14 +319,8 @@ std::string CurlCause(CURLcode result, const char* message,
 
 // "; last reply "530 Login incorrect."", or the bare code when no line was
 // kept, or nothing when the server never replied.
-std::string ReplyCause(const Transfer& transfer, long reply,
-                       const std::string& password) {
-  std::string line = transfer.last_reply;
-  if (transfer.last_reply_cut) {
-    // The cut may have left the start of the password at the end.
-    line.resize(line.size() - std::min(line.size(), password.size()));
-  }
-  line = OneLine(Redacted(std::move(line), password), kShownReplyBytes);
+std::string ReplyCause(const Transfer& transfer, long reply) {
+  const std::string line = OneLine(transfer.last_reply, kShownReplyBytes);
   if (!line.empty()) return "; last reply \"" + line + "\"";
   if (reply != 0) return "; last reply " + std::to_string(reply);
   return "";
@@ -440,13 +437,14 @@ Status CurlFtpClient::Ended(int curl_code, long reply, const Transfer& transfer,
   }
   return Status::Failure(code,
                          CurlCause(result, transfer.error, upload.password) +
-                             ReplyCause(transfer, reply, upload.password));
+                             ReplyCause(transfer, reply));
 }
 
 Status CurlFtpClient::Upload(const FtpUpload& upload, SequentialFile& file) {
   // Before the easy handle, which points into it until its cleanup.
   Transfer transfer;
   transfer.file = &file;
+  transfer.password = &upload.password;
   transfer.cancelled = &cancelled_;
   transfer.sent = &bytes_sent_;
   EasyPtr easy(curl_easy_init());
@@ -509,7 +507,7 @@ Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
         transfer.last_refusal.empty()
             ? CurlCause(result, transfer.error, upload.password)
             : "\"" +
-                  OneLine(Redacted(transfer.last_refusal, upload.password),
+                  OneLine(transfer.last_refusal,
                           kShownReplyBytes) +
                   "\"";
     return Status::Failure(ftp_code::kVerify,
@@ -554,7 +552,7 @@ Status CurlFtpClient::VerifyContent(void* easy, const FtpUpload& upload,
     return Status::Failure(
         ftp_code::kVerify,
         "verify: " + CurlCause(result, transfer.error, upload.password) +
-            ReplyCause(transfer, 0, upload.password));
+            ReplyCause(transfer, 0));
   }
   if (readback.offset != size) {
     return Status::Failure(ftp_code::kVerify,

@@ -51,25 +51,49 @@ class Handle {
   HANDLE handle_;
 };
 
+// The TOKEN_USER of the process (its user's SID inside); empty when it
+// cannot be told.
+std::string TokenUser() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  DWORD size = 0;
+  GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  if (size == 0 ||
+      !GetTokenInformation(token, ::TokenUser, buffer.data(), size, &size))
+    buffer.clear();
+  CloseHandle(token);
+  return buffer;
+}
+
+PSID UserSid(std::string& token_user) {
+  return reinterpret_cast<TOKEN_USER*>(token_user.data())->User.Sid;
+}
+
 // "D:P(A;OICI;FA;;;<the user's SID>)": the user alone, inherited by every
 // file and folder made inside; empty when the user cannot be told.
 std::wstring OwnerOnlySddl() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"";
-  std::wstring sddl;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::string buffer(size, '\0');
+  std::string user = TokenUser();
   LPWSTR sid = nullptr;
-  if (size > 0 &&
-      GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
-      ConvertSidToStringSidW(
-          reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
-    sddl = std::wstring(L"D:P(A;OICI;FA;;;") + sid + L")";
-    LocalFree(sid);
-  }
-  CloseHandle(token);
+  if (user.empty() || !ConvertSidToStringSidW(UserSid(user), &sid)) return L"";
+  std::wstring sddl = std::wstring(L"D:P(A;OICI;FA;;;") + sid + L")";
+  LocalFree(sid);
   return sddl;
+}
+
+// True when the folder's owner is known to be another user (a folder
+// whose owner cannot be read is not refused for it).
+bool OwnedByAnother(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                            nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  std::string user = TokenUser();
+  const bool another = owner && !user.empty() && !EqualSid(owner, UserSid(user));
+  LocalFree(descriptor);
+  return another;
 }
 
 // Creates the folder with the owner-only access list (an existing one is
@@ -273,6 +297,8 @@ Status OwnFolder::Open(const std::string& path, FolderUse use,
   if (attributes == INVALID_FILE_ATTRIBUTES) return SystemFailed(path);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return Failed(folder_code::kUnsafe, path, "is not a folder");
+  if (use == FolderUse::kWrite && OwnedByAnother(wide))
+    return Failed(folder_code::kUnsafe, path, "belongs to another user");
   *folder = std::make_unique<WindowsFolder>(wide, use);
   return Status();
 }

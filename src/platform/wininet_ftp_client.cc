@@ -24,10 +24,13 @@ int LastReply(const std::string& password, std::string* line) {
   DWORD error = 0;
   DWORD length = sizeof text;
   if (!InternetGetLastResponseInfoA(&error, text, &length)) return 0;
-  std::string reply(text, length < sizeof text ? length : sizeof text - 1);
-  reply =
-      OneLine(Redacted(reply.substr(0, reply.find_first_of("\r\n")), password),
-              kMaxReplyText);
+  const bool cut = length >= sizeof text - 1;
+  std::string reply(text, cut ? sizeof text - 1 : length);
+  reply = reply.substr(0, reply.find_first_of("\r\n"));
+  // A line cut by the buffer may end in the first part of the password.
+  if (cut && reply.size() == sizeof text - 1)
+    reply.resize(reply.size() - std::min(reply.size(), password.size()));
+  reply = OneLine(Redacted(std::move(reply), password), kMaxReplyText);
   *line = reply;
   int code = 0;
   for (std::size_t i = 0; i < 3 && i < reply.size(); ++i) {

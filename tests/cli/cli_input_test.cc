@@ -7,6 +7,7 @@
 
 #include "cli/options.h"
 #include "cli/prepare.h"
+#include "cli/summary_text.h"
 
 namespace hj5::cli {
 namespace {
@@ -205,6 +206,16 @@ TEST_F(CliInputTest, DevicesFallBackToTheOptionsAndAreWarnedAboutWhenReadable) {
   EXPECT_EQ(single.devices[0].session.password, "secret");
   EXPECT_EQ(single.devices[0].session.address, "::1");
   EXPECT_EQ(single.devices[0].session.http_port, 8080);
+}
+
+
+// What a terminal is shown of a device list or a device's reply: no byte
+// that could move the cursor, clear the screen or start a C1 sequence.
+TEST(ShownTest, ControlsAndBrokenUtf8BecomeQuestionMarks) {
+  EXPECT_EQ(Shown("a\x1b[2Jb\tc\x7f"), "a?[2Jb?c?");
+  EXPECT_EQ(Shown("\xc2\x9b" "31m \xc2\x85 caf\xc3\xa9 \xe8\xa8\xad"),
+            "?31m ? caf\xc3\xa9 \xe8\xa8\xad");
+  EXPECT_EQ(Shown("\xff\x9b\xc0\xaf \xed\xa0\x80"), "???? ???");
 }
 
 }  // namespace

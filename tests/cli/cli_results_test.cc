@@ -3,6 +3,8 @@
 // read-back.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 
 #include "cli/cli_fixture.h"
 
@@ -179,5 +181,81 @@ TEST_F(CliE2eTest, ATruncatingDeviceFailsVerifyAndIsRestored) {
   EXPECT_EQ(TextOf(SummaryOf(cli.lines(), Label(*owned[1])), "result"),
             "completed");
 }
+
+// Everything a run shows or keeps, but the two device lists that keep the
+// operator's columns: the bytes of each file of the run's folder and both
+// streams.
+std::string AllButTheLists(const CliProcess& cli, const std::string& folder) {
+  std::string all = cli.ErrorText();
+  for (const std::string& line : cli.lines()) all += line + "\n";
+  if (!std::filesystem::exists(folder)) return all;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name == "failed.csv" ||
+        name == "not-started.csv")
+      continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    all += std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return all;
+}
+
+// The device's password, planted wherever a run could quote it back: in a
+// device's reply, in a devices file's row read with the columns out of
+// line. It is in no message, event, log, result file or JSON; the lists of
+// failed and not started devices keep it (they are fed back as they are).
+TEST_F(CliE2eTest, APasswordPlantedAnywhereIsEchoedNowhere) {
+  const std::string secret = "Pw-1234";
+  auto owned = Devices(1, {"--reboot-seconds", "0.5", "--pw", secret});
+  ASSERT_TRUE(owned[0]->ok());
+  const EmulatorProcess& device = *owned[0];
+  const std::string good = path_ + ".good.csv";
+  std::ofstream(good) << "address,ftp_port,password\n"
+                      << Label(device) << "," << device.ftp_port() << ","
+                      << secret << "\n";
+  const std::string misaligned = path_ + ".misaligned.csv";
+  std::ofstream(misaligned) << "address,ftp_port,password,http_port\n"
+                            << Label(device) << "," << device.ftp_port()
+                            << ",x," << secret << "\n";
+  const struct {
+    const char* planted;
+    std::string fault;  // the device's reply
+    std::string list;
+    int exit;
+  } cases[] = {
+      {"a refusal's reply",
+       R"j({"match": {"MODE": "4"}, "body": "pw=)j" + secret +
+           R"j(\r\nHJ5_Ret(-3)"})j",
+       good, 1},
+      {"an identity reply without the code",
+       R"j({"match": {"MODE": "4"}, "body": "user9=)j" + secret +
+           R"j(x\r\nHJ5_Ret(0)"})j",
+       good, 1},
+      {"a reply without a token",
+       R"({"match": {"CODE": "svr_ftp_port"}, "body": ")" + secret + R"("})",
+       good, 1},
+      {"the port column of a row", "", misaligned, 2},
+  };
+  for (const auto& c : cases) {
+    owned[0]->ClearFaults();
+    if (!c.fault.empty()) owned[0]->AddFault(c.fault);
+    const std::string folder = Folder("secret");
+    CliProcess cli({"--devices", c.list, "--id", "admin", "--json",
+                    "--results", folder, path_},
+                   {});
+    EXPECT_EQ(cli.Wait(60s), c.exit) << c.planted << cli.ErrorText();
+    EXPECT_EQ(AllButTheLists(cli, folder).find(secret), std::string::npos)
+        << c.planted;
+    if (c.exit == 1) {
+      std::ifstream failed(folder + "/failed.csv");
+      EXPECT_NE(std::string(std::istreambuf_iterator<char>(failed), {})
+                    .find(secret),
+                std::string::npos)
+          << c.planted;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace hj5::test

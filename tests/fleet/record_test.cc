@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -180,7 +181,13 @@ TEST_F(RecordTest, OnlyAnUpdateThatCompletedWithThisFileIsSkipped) {
               HasSubstr("holds the run of another file"));
   WriteFile("run.json", "[1, 2");
   auto broken = Open(update);
-  EXPECT_THAT(std::get<std::string>(broken), HasSubstr("does not parse"));
+  EXPECT_THAT(std::get<std::string>(broken),
+              HasSubstr("run.json does not parse"));
+  WriteFile("run.json", R"({"file":"site.xml","sha256":")" + sha + "\"}\n");
+  WriteFile("journal.jsonl", "{}\nnot json\n{}\n");
+  auto garbled = Open(update);
+  EXPECT_THAT(std::get<std::string>(garbled),
+              HasSubstr("journal.jsonl line 2 does not parse"));
 }
 
 TEST_F(RecordTest, AJournalLineThatCannotBeWrittenStopsTheRun) {
@@ -216,6 +223,34 @@ TEST_F(RecordTest, AResultFileThatCannotBeWrittenMakesTheRunIncomplete) {
   EXPECT_EQ(ExitStatus(report), exit_status::kRecordIncomplete);
   EXPECT_EQ(seen.lines.back(), "exit 4");
 }
+
+
+#ifndef _WIN32
+// junit.xml stays XML whatever a device list or a device's reply holds:
+// a real parser reads it back.
+TEST_F(RecordTest, JunitXmlIsValidXmlForAnyBytes) {
+  RunReport report;
+  const std::string hostile[] = {"a\xEF\xBF\xBE" "b\xEF\xBF\xBF",
+                                 "ctl\x01\x1b[2J\x7f", "bad\xff\xfe utf8",
+                                 "<&'\"> \xc2\x85 \xed\xa0\x80"};
+  for (const std::string& name : hostile) {
+    DeviceOutcome outcome;
+    outcome.device = name;
+    outcome.result = Result::kFailed;
+    outcome.update = UpdateOutcome{};
+    outcome.update->failures.push_back(Status::Failure(-3, name, name));
+    report.outcomes.push_back(outcome);
+  }
+  fs::create_directories(dir_);
+  const std::string path = dir_ + "/junit.xml";
+  std::ofstream(path, std::ios::binary) << JunitXml(report, "suite", {});
+  const std::string parse =
+      "/usr/bin/python3 -c \"import sys, xml.etree.ElementTree as E; "
+      "print(len(E.parse(sys.argv[1]).getroot().iter('testcase').__next__()"
+      ".attrib))\" " + path + " > /dev/null";
+  EXPECT_EQ(std::system(parse.c_str()), 0);
+}
+#endif
 
 }  // namespace
 }  // namespace hj5::fleet::test

@@ -408,10 +408,14 @@ TEST_F(ScriptedUploadTest, TheCauseKeepsTheLastReplyButNeverThePassword) {
     FtpScript script;
     std::string shown;  // what the cause must show of the last reply
   };
-  std::vector<Refusal> refusals(3);
+  std::vector<Refusal> refusals(4);
   // A server that echoes the password, with an escape sequence after it.
   refusals[0].script.pass_reply = "530 Login incorrect for hj5pass\x1b[2J.";
   refusals[0].shown = "\"530 Login incorrect for ***?[2J.\"";
+  // The password across the 160th byte, where the line is cut: masked
+  // before the cut, so that no first part of it is left.
+  refusals[3].script.pass_reply = "530 " + std::string(152, 'x') + "hj5pass";
+  refusals[3].shown = "\"530 " + std::string(152, 'x') + "***\"";
   refusals[1].script.stor_reply = "553 bad name";
   refusals[1].shown = "\"553 bad name\"";
   refusals[2].script.final_reply = "552 full";
@@ -424,6 +428,7 @@ TEST_F(ScriptedUploadTest, TheCauseKeepsTheLastReplyButNeverThePassword) {
     EXPECT_THAT(cause, StartsWith("curl ")) << refusal.shown;
     EXPECT_THAT(cause, HasSubstr("last reply " + refusal.shown));
     EXPECT_THAT(cause, Not(HasSubstr("hj5pass")));
+    EXPECT_THAT(cause, Not(HasSubstr("hj5p")));
     EXPECT_FALSE(HasControlByte(cause, true)) << cause;
   }
 
