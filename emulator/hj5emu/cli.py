@@ -10,8 +10,9 @@ import sys
 import threading
 
 from .faults import FaultError
-from .fleet import ALL_KINDS, FAIL_KINDS, FleetError
+from .fleet import ALL_KINDS, FAIL_KINDS, FleetError, devices_per_process
 from .service import Service
+from .split import Coordinator, SharedUploads
 from .version import version
 
 DESCRIPTION = """\
@@ -20,8 +21,10 @@ runs its FTP server when svr_ftp_port is 21, restarts on MODE=3 ACT=1,
 records everything it receives and fails on demand. Binds --host (default
 127.0.0.1). Once ready it prints one line on stdout:
   http=PORT ftp=PORT control=PORT
-With --devices N it serves a fleet of N independent devices from one event
-loop, device i on ports BASE+2i (HTTP) and BASE+2i+1 (FTP), and prints
+With --devices N it serves a fleet of N independent devices, device i on
+ports BASE+2i (HTTP) and BASE+2i+1 (FTP), from one event loop, or, when one
+process cannot hold them all, from several processes behind one control
+port, and prints
   devices=N http=BASE ftp=BASE+1 control=PORT
 """
 
@@ -87,7 +90,8 @@ control endpoint (http://127.0.0.1:CONTROL):
   Texts in records are the bytes received, one code point per byte.
 
   GET /devices; /devices/I/<any path above> addresses device I of a fleet
-  (the plain paths: device 0); GET /usage: CPU time, peak memory;
+  (the plain paths: device 0); GET /usage: CPU time, peak memory, threads,
+  descriptors of every process together and of each ("processes");
   GET /uploads: {"open", "max_open", "stored", "started"} of every device
   together (DELETE /records counts again from then)
 
@@ -171,9 +175,15 @@ def parse_args(argv):
         "--fault-list", metavar="FILE",
         help="write the failing devices (address,http_port,ftp_port,fault) "
              "to FILE")
+    fleet.add_argument(
+        "--devices-per-process", type=int, metavar="M",
+        help="serve at most M devices per process; more devices are shared "
+             "over several processes (default: as many as one process can "
+             "update at once within its descriptor limit)")
+    add("--fleet-worker", action="store_true", help=argparse.SUPPRESS)
     add("--usage", metavar="FILE",
         help="at exit, write the emulator's CPU time and peak memory to FILE "
-             "(JSON)")
+             "(JSON; every process together, and each)")
     add("--exit-on-stdin-eof", action="store_true",
         help="exit when stdin reaches end of file (for test harnesses)")
     add("--verbose", action="store_true", help="log to stderr")
@@ -201,7 +211,7 @@ def _check_fleet_args(parser, args):
     args.left_in_update_list = [int(i) for i in indices]
     if args.devices is None:
         for name in ("devices_csv", "fault_list", "base_port",
-                     "left_in_update_list"):
+                     "left_in_update_list", "devices_per_process"):
             if getattr(args, name):
                 parser.error("--%s needs --devices" % name.replace("_", "-"))
         if args.fail_fraction:
@@ -209,6 +219,8 @@ def _check_fleet_args(parser, args):
         return
     if args.devices < 1:
         parser.error("--devices must be >= 1")
+    if args.devices_per_process is not None and args.devices_per_process < 1:
+        parser.error("--devices-per-process must be >= 1")
     if args.http_port or args.ftp_port:
         parser.error("--devices takes --base-port, not --http-port/--ftp-port")
     if not 0 <= args.fail_fraction <= 1:
@@ -222,26 +234,87 @@ def _check_fleet_args(parser, args):
             parser.error("--left-in-update-list: no device %d" % index)
 
 
-def _wait_for_stop(stop, watch_stdin):
+def _wait_for_stop(stop, watch_stdin, check=lambda: None):
+    """Until a signal, the end of stdin (if watched) or a problem that
+    check() names (returned)."""
     while not stop.is_set():
+        problem = check()
+        if problem:
+            return problem
         if not watch_stdin:
             stop.wait(0.2)
             continue
         try:
             ready, _, _ = select.select([sys.stdin.fileno()], [], [], 0.2)
             if ready and not os.read(sys.stdin.fileno(), 4096):
-                return
+                return None
         except (OSError, ValueError):
-            return
+            return None
+    return None
 
 
-def _write_lists(service, args):
-    if service.fleet is None:
-        return
-    if args.devices_csv:
-        service.fleet.write_csv(args.devices_csv, args.host)
-    if args.fault_list:
-        service.fleet.write_failures(args.fault_list, args.host)
+def _service(args, stop):
+    """One process for a lone device or a fleet it can hold; else a fleet
+    split over processes."""
+    if args.devices is not None:
+        share = args.devices_per_process or devices_per_process()
+        if share is not None and args.devices > share:
+            return Coordinator(args, share, stop)
+    return Service(args)
+
+
+def _read_line(fd):
+    data = b""
+    while not data.endswith(b"\n"):
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def _report(obj):
+    sys.stdout.write(json.dumps(obj) + "\n")
+    sys.stdout.flush()
+
+
+def _run_worker():
+    """A process of a split fleet: its orders as one JSON line on stdin
+    (from split.Coordinator), then {"control": PORT} or {"error": TEXT,
+    "errno": N} on stdout; it stops when stdin ends (or on SIGTERM)."""
+    stop = threading.Event()
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the coordinator stops it
+    signal.signal(signal.SIGTERM, lambda signum, frame: stop.set())
+    try:
+        orders = json.loads(_read_line(sys.stdin.fileno()))
+    except ValueError:
+        return 1  # the coordinator is gone
+    args = argparse.Namespace(**orders["args"])
+    if args.verbose:
+        logging.getLogger().setLevel(logging.INFO)
+    args.base_port, args.root, args.control_port = (
+        orders["base"], orders["root"], 0)
+    part = {"first": orders["first"], "count": orders["count"],
+            "control_port": orders["control_port"],
+            "remove_devices": orders["remove_devices"],
+            "uploads": SharedUploads(orders["uploads_fd"])}
+    try:
+        service = Service(args, part)
+    except (OSError, ValueError, FaultError, FleetError) as err:
+        try:
+            _report({"error": str(err), "errno": getattr(err, "errno", None)})
+        except OSError:
+            pass
+        return 1
+    try:
+        service.start()
+        _report({"control": service.control.port})
+        _wait_for_stop(stop, True)
+    except OSError:
+        pass  # the coordinator is gone
+    finally:
+        service.stop()
+    return 0
 
 
 def _write_usage(service, path):
@@ -255,6 +328,8 @@ def main(argv=None):
     logging.basicConfig(
         stream=sys.stderr, format="hj5-emulator: %(message)s",
         level=logging.INFO if args.verbose else logging.WARNING)
+    if args.fleet_worker:
+        return _run_worker()
     stop = threading.Event()
 
     def on_signal(signum, frame):
@@ -263,17 +338,21 @@ def main(argv=None):
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGINT, on_signal)
     try:
-        service = Service(args)
+        service = _service(args, stop)
     except (OSError, ValueError, FaultError, FleetError) as err:
         print("hj5-emulator: cannot start: %s" % err, file=sys.stderr)
         return 1
     status = 0
     try:
         service.start()
-        _write_lists(service, args)
+        service.write_lists(args)
         if not stop.is_set():
             print(service.ready_line(), flush=True)
-            _wait_for_stop(stop, args.exit_on_stdin_eof)
+            problem = _wait_for_stop(stop, args.exit_on_stdin_eof,
+                                     service.check)
+            if problem:
+                print("hj5-emulator: %s" % problem, file=sys.stderr)
+                status = 1
     except OSError as err:
         print("hj5-emulator: cannot write: %s" % err, file=sys.stderr)
         status = 1

@@ -18,11 +18,14 @@
   ANY    /devices/I/...     any request above, for device I (from 0); the
                             plain paths address device 0
   GET    /usage             the emulator's CPU time and peak memory so far
+                            (every process of the fleet, and each)
   GET    /uploads           uploads of every device together: open now, most
                             open at once, started, stored (top level only)
 
 Requests are served on their own threads; everything they touch is done on
-the event loop through loop.call().
+the event loop through loop.call(). A fleet split over processes has one
+such endpoint per process; the tests talk to the first process's, which
+passes each request on (split.py).
 """
 
 import json
@@ -33,16 +36,24 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from .faults import FaultError, validate
 
 
+def _is_index(text):
+    """A device index: ASCII digits only ("²" is a digit to str.isdigit)."""
+    return text.isascii() and text.isdigit()
+
+
 class _Server(ThreadingHTTPServer):
     daemon_threads = True
     block_on_close = False
 
 
 class Control:
-    """`service` has loop, units, uploads, usage() and devices()."""
+    """`service` has loop, units, uploads, usage(), devices(), unit_at()
+    and control_port(); `handler` answers the requests (default: the
+    service's own devices)."""
 
-    def __init__(self, port, service):
-        handler = type("ControlHandler", (_Handler,), {"service": service})
+    def __init__(self, port, service, handler=None):
+        handler = type("ControlHandler", (handler or _Handler,),
+                       {"service": service})
         self._server = _Server(("127.0.0.1", port), handler)
         self.port = self._server.server_address[1]
         self._thread = None
@@ -54,7 +65,9 @@ class Control:
         self._thread.start()
 
     def stop(self):
-        self._server.shutdown()
+        if self._thread is not None:  # shutdown() waits for serve_forever
+            self._server.shutdown()
+            self._thread = None
         self._server.server_close()
 
 
@@ -84,17 +97,22 @@ class _Handler(BaseHTTPRequestHandler):
         return self.rfile.read(length) if length else b""
 
     def _reply(self, status, obj):
-        data = (json.dumps(obj) + "\n").encode("ascii")
+        self._send(status, (json.dumps(obj) + "\n").encode("ascii"))
+
+    def _send(self, status, data):
         self.send_response(status)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
 
-    def _dispatch(self, method):
+    def _parts(self):
         path = urllib.parse.urlsplit(self.path).path.rstrip("/") or "/"
-        parts = [urllib.parse.unquote(p, encoding="latin-1")
-                 for p in path.strip("/").split("/")]
+        return [urllib.parse.unquote(p, encoding="latin-1")
+                for p in path.strip("/").split("/")]
+
+    def _dispatch(self, method):
+        parts = self._parts()
         self.request_body = self._body() if method in ("POST", "PUT") \
             else b""
         try:
@@ -121,16 +139,17 @@ class _Handler(BaseHTTPRequestHandler):
                 return 405, {"error": "method not allowed"}
             return 200, self.service.devices()
         index = parts[1]
-        if not index.isdigit() or int(index) >= len(units):
+        self.unit = self.service.unit_at(int(index)) if _is_index(index) \
+            else None
+        if self.unit is None:
             return 404, {"error": "no device %r" % index}
-        self.unit = units[int(index)]
         return self._route(method, parts[2:] or [""])
 
     def _route(self, method, parts):
         emu = self.unit
         head, rest = parts[0], parts[1:]
         if head == "state" and method == "GET" and not rest:
-            return 200, emu.state(self.service.control.port)
+            return 200, emu.state(self.service.control_port())
         if head == "params":
             return self._params(method, rest)
         if head == "faults" and not rest:

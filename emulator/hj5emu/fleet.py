@@ -3,6 +3,9 @@
 Device i (from 0) listens on BASE + 2*i (HTTP) and BASE + 2*i + 1 (FTP).
 With no base given, a free range below the ephemeral ports is found by
 trying random bases; a port taken makes the whole attempt fail cleanly.
+A process may serve a slice of a larger fleet (split.py): devices FIRST to
+FIRST+COUNT-1, each with its index, ports, serial and failure in the whole
+fleet.
 """
 
 import csv
@@ -59,6 +62,15 @@ def choose_failures(count, fraction, seed, kinds):
     return {index: order[n % len(order)] for n, index in enumerate(chosen)}
 
 
+def devices_per_process():
+    """How many devices one process serves: as many as it can update all
+    at once within the hard descriptor limit (None: no limit)."""
+    _, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if hard == resource.RLIM_INFINITY:
+        return None
+    return max(1, (hard - FDS_SPARE) // (FDS_PER_DEVICE + FDS_PER_UPDATE))
+
+
 def raise_fd_limit(devices):
     """Raises the soft descriptor limit as far as needed and allowed.
     Returns (soft limit, descriptors a fully busy fleet may use)."""
@@ -75,7 +87,7 @@ def raise_fd_limit(devices):
     return soft, busy
 
 
-def _ephemeral_low():
+def ephemeral_low():
     try:
         with open("/proc/sys/net/ipv4/ip_local_port_range") as text:
             return int(text.read().split()[0])
@@ -83,13 +95,39 @@ def _ephemeral_low():
         return 32768
 
 
+def base_range(count):
+    """(lowest, highest + 1) of the bases that fit `count` devices below
+    the ephemeral ports."""
+    top = ephemeral_low() - 2 * count
+    if top <= LOWEST_BASE:
+        raise FleetError("no room for %d devices below port %d" % (
+            count, ephemeral_low()))
+    return LOWEST_BASE, top
+
+
+def check_ports(base, count):
+    if base + 2 * count - 1 > 65535:
+        raise FleetError("ports %d..%d do not exist" % (
+            base, base + 2 * count - 1))
+
+
 class Fleet:
-    """N units on consecutive ports; `failures` maps index to kind."""
+    """N units on consecutive ports; `failures` maps index to kind.
+
+    `first`: the index of the first unit (a slice of a larger fleet); with
+    `remove_devices` close() removes the units' folders in a root that
+    another process created (and the root, once it is empty).
+    """
 
     def __init__(self, loop, settings, count, base_port=0, root=None,
-                 sink=None, failures=None, uploads=None):
+                 sink=None, failures=None, uploads=None, first=0,
+                 remove_devices=False):
         self.failures = failures or {}
         self.uploads = uploads
+        self.first = first
+        self.count = count
+        self.base = None
+        self.remove_devices = remove_devices
         self.created_root = not root
         self.root = os.path.abspath(root or tempfile.mkdtemp(
             prefix="hj5emu-fleet-"))
@@ -104,15 +142,12 @@ class Fleet:
             raise
 
     def _build_anywhere(self, loop, settings, count, sink):
-        top = _ephemeral_low() - 2 * count
-        if top <= LOWEST_BASE:
-            raise FleetError("no room for %d devices below port %d" % (
-                count, _ephemeral_low()))
+        low, top = base_range(count)
         rng = random.Random()
         for _ in range(BASE_TRIES):
             try:
-                self._build(loop, settings, count,
-                            rng.randrange(LOWEST_BASE, top), sink)
+                self._build(loop, settings, count, rng.randrange(low, top),
+                            sink)
                 return
             except OSError as err:
                 if err.errno != errno.EADDRINUSE:
@@ -121,18 +156,20 @@ class Fleet:
             2 * count, BASE_TRIES))
 
     def _build(self, loop, settings, count, base, sink):
-        if base + 2 * count - 1 > 65535:
-            raise FleetError("ports %d..%d do not exist" % (
-                base, base + 2 * count - 1))
+        check_ports(base, self.first + count)
+        self.base = base
         try:
-            for i in range(count):
+            for i in range(self.first, self.first + count):
                 self.units.append(self._unit(loop, settings, i, base, sink))
         except BaseException:
             self.stop()
             raise
 
+    def device_root(self, i):
+        return os.path.join(self.root, "device-%04d" % i)
+
     def _unit(self, loop, settings, i, base, sink):
-        root = os.path.join(self.root, "device-%04d" % i)
+        root = self.device_root(i)
         params = {} if "serial" in settings.params else {
             "serial": "HJ5-%06d" % (i + 1)}
         kind = self.failures.get(i)
@@ -151,17 +188,33 @@ class Fleet:
     def close(self):
         if self.created_root:
             shutil.rmtree(self.root, ignore_errors=True)
+        elif self.remove_devices:
+            for i in range(self.first, self.first + self.count):
+                shutil.rmtree(self.device_root(i), ignore_errors=True)
+            try:
+                os.rmdir(self.root)  # the last process to leave it
+            except OSError:
+                pass
 
     def write_csv(self, path, host):
-        """The device list: address,http_port,ftp_port, one device a line."""
-        _write_rows(path, ["address", "http_port", "ftp_port"],
-                    ([host, u.http.port, u.ftp.port] for u in self.units))
+        write_device_list(path, host, self.base, len(self.units))
 
     def write_failures(self, path, host):
-        """The devices given a failure, with its kind."""
-        _write_rows(path, ["address", "http_port", "ftp_port", "fault"],
-                    ([host, u.http.port, u.ftp.port, self.failures[u.index]]
-                     for u in self.units if u.index in self.failures))
+        write_failure_list(path, host, self.base, self.failures)
+
+
+def write_device_list(path, host, base, count):
+    """The device list: address,http_port,ftp_port, one device a line."""
+    _write_rows(path, ["address", "http_port", "ftp_port"],
+                ([host, base + 2 * i, base + 2 * i + 1]
+                 for i in range(count)))
+
+
+def write_failure_list(path, host, base, failures):
+    """The devices given a failure, with its kind, in device order."""
+    _write_rows(path, ["address", "http_port", "ftp_port", "fault"],
+                ([host, base + 2 * i, base + 2 * i + 1, failures[i]]
+                 for i in sorted(failures)))
 
 
 def _write_rows(path, header, rows):

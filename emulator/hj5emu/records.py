@@ -6,6 +6,7 @@ Timestamps are time.monotonic() seconds (CLOCK_MONOTONIC on Linux).
 """
 
 import json
+import os
 import threading
 import time
 
@@ -16,23 +17,30 @@ def text_of(data):
 
 
 class RecordFile:
-    """A JSON-lines file that the records of one or many devices share."""
+    """A JSON-lines file that the records of one or many devices share.
 
-    def __init__(self, path):
+    Every line goes out in one append (O_APPEND), so the processes of a
+    split fleet (append=True: the file is not emptied) can share the file
+    without cutting into each other's lines.
+    """
+
+    def __init__(self, path, append=False):
         self._lock = threading.Lock()
-        self._file = open(path, "w", encoding="utf-8")
+        flags = os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_CLOEXEC
+        self._fd = os.open(path, flags if append else flags | os.O_TRUNC,
+                           0o666)
 
     def write(self, record):
+        data = (json.dumps(record) + "\n").encode("utf-8")
         with self._lock:
-            if self._file:
-                self._file.write(json.dumps(record) + "\n")
-                self._file.flush()
+            while self._fd is not None and data:
+                data = data[os.write(self._fd, data):]
 
     def close(self):
         with self._lock:
-            if self._file:
-                self._file.close()
-                self._file = None
+            if self._fd is not None:
+                os.close(self._fd)
+                self._fd = None
 
 
 class Records:

@@ -1,4 +1,9 @@
-"""The emulator process: one device or a fleet, the loop, the control port."""
+"""The emulator process: one device or a fleet, the loop, the control port.
+
+A process of a fleet split over processes (split.py) is a Service too: it
+serves its slice of the fleet, counts uploads in the fleet's shared
+counter and shows the control port of the process that the tests talk to.
+"""
 
 import logging
 import os
@@ -28,11 +33,18 @@ def usage(started):
 
 
 class Service:
-    def __init__(self, args):
+    """`part` (a split fleet's process): {"first", "count", "uploads"
+    (SharedUploads), "control_port" (shown), "remove_devices"}."""
+
+    def __init__(self, args, part=None):
         self.started = time.monotonic()
+        self.part = part
         self.loop = Loop()
-        self.sink = RecordFile(args.record) if args.record else None
-        self.uploads = Uploads()  # every device's together
+        self.sink = None
+        if args.record:
+            self.sink = RecordFile(args.record, append=part is not None)
+        # every device's together
+        self.uploads = part["uploads"] if part else Uploads()
         self.fleet = None
         self.units = []
         self.control = None
@@ -51,15 +63,18 @@ class Service:
                                args.ftp_port, args.root, self.sink,
                                uploads=self.uploads)]
         else:
-            soft, busy = raise_fd_limit(args.devices)
+            part = self.part or {"first": 0, "count": args.devices,
+                                 "remove_devices": False}
+            soft, busy = raise_fd_limit(part["count"])
             if soft != resource.RLIM_INFINITY and soft < busy:
                 LOG.warning("descriptor limit %d: fewer than %d devices can "
                             "be updated at once", soft, busy)
             failures = choose_failures(args.devices, args.fail_fraction,
                                        args.fail_seed, args.fail_kinds)
-            self.fleet = Fleet(self.loop, settings, args.devices,
+            self.fleet = Fleet(self.loop, settings, part["count"],
                                args.base_port, args.root, self.sink, failures,
-                               self.uploads)
+                               self.uploads, part["first"],
+                               part["remove_devices"])
             self.units = self.fleet.units
         self.control = Control(args.control_port, self)
 
@@ -77,15 +92,43 @@ class Service:
             line = "devices=%d %s" % (len(self.units), line)
         return line
 
+    def control_port(self):
+        """The port that the tests talk to (a split fleet: the first
+        process's)."""
+        return self.part["control_port"] if self.part else self.control.port
+
+    def unit_at(self, index):
+        """Device `index` of the fleet, if this process serves it."""
+        first = self.fleet.first if self.fleet else 0
+        if first <= index < first + len(self.units):
+            return self.units[index - first]
+        return None
+
+    def check(self):
+        """Why the service can no longer serve (None: it can)."""
+        return None
+
+    def write_lists(self, args):
+        if self.fleet is None:
+            return
+        if args.devices_csv:
+            self.fleet.write_csv(args.devices_csv, args.host)
+        if args.fault_list:
+            self.fleet.write_failures(args.fault_list, args.host)
+
     def usage(self):
-        return usage(self.started)
+        own = dict(usage(self.started), pid=os.getpid())
+        if self.fleet is not None:
+            own.update(first=self.fleet.first, devices=len(self.units))
+        return dict(own, processes=[dict(own)])
 
     def devices(self):
-        return [{"index": i, "http": u.http.port, "ftp": u.ftp.port,
-                 "root": u.root, "up": u.device.is_up(),
+        return [{"index": u.index or 0, "http": u.http.port,
+                 "ftp": u.ftp.port, "root": u.root, "up": u.device.is_up(),
                  "left_in_update": u.device.left_in_update(),
-                 "fault": self.fleet.failures.get(i) if self.fleet else None}
-                for i, u in enumerate(self.units)]
+                 "fault": self.fleet.failures.get(u.index)
+                 if self.fleet else None}
+                for u in self.units]
 
     def stop(self):
         """Ends within about a second, closing every connection."""

@@ -1,10 +1,12 @@
-"""A fleet: many independent devices served by one emulator process."""
+"""A fleet: many independent devices served by one emulator process, or
+split over several processes behind one control port."""
 
 import json
 import os
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 import emu_support as es
@@ -120,6 +122,106 @@ class FleetTest(unittest.TestCase):
         last.command(es.RESTART)
         self.assertTrue(last.wait_up())
         self.assertEqual(emu.device(998).state()["boot_count"], 1)
+
+    # 6 devices, at most 2 a process: 3 processes serve devices 0-1, 2-3
+    # and 4-5.
+    SPLIT = ("--devices-per-process", "2", "--fail-fraction", "0.5",
+             "--fail-seed", "3", "--left-in-update-list", "1,4")
+
+    def update(self, dev, data):
+        """The tool's update of one device, its upload included."""
+        for step in (es.QUERY, es.FTP_ON, es.MARK, es.RESTART):
+            self.assertEqual(dev.command(step).body[-10:], b"HJ5_Ret(0)")
+        self.assertTrue(dev.wait_up())
+        dev.command(es.MODE_ONE)
+        dev.upload("C:\\www\\a.xml", data)
+        for step in (es.FTP_OFF, es.RESTORE, es.RESTART):
+            self.assertEqual(dev.command(step).body[-10:], b"HJ5_Ret(0)")
+        self.assertTrue(dev.wait_up())
+
+    @staticmethod
+    def marks(emu):
+        """Each device's failure, faults and whether it is left in update."""
+        return [[d["index"], d["fault"], d["left_in_update"],
+                 emu.get("/devices/%d/faults" % d["index"])]
+                for d in emu.get("/devices")]
+
+    def test_a_fleet_split_over_processes_serves_every_device_as_one(self):
+        emu = self.start(6, "--reboot-seconds", "0.2", "--record",
+                         self.path("rec.jsonl"), "--usage",
+                         self.path("usage.json"), *self.SPLIT)
+        base = emu.http_port
+        self.assertEqual(es.read_csv(self.path("devices.csv"))[1:], [
+            ["127.0.0.1", str(base + 2 * i), str(base + 2 * i + 1)]
+            for i in range(6)])
+        pids = [p["pid"] for p in emu.get("/usage")["processes"]]
+        self.assertEqual(len(set(pids)), 4)
+        one = self.start(6, *self.SPLIT[2:])  # one process
+        marks = self.marks(one)
+        one.stop()
+        self.assertEqual(self.marks(emu), marks)
+        for i in (0, 3, 5):  # one device of each process
+            dev = emu.device(i)
+            self.assertEqual(dev.control("DELETE", "/faults")[0], 200)
+            self.update(dev, b"device %d" % i)
+            state = dev.state()
+            ports = {"http": base + 2 * i, "ftp": base + 2 * i + 1,
+                     "control": emu.control_port}
+            self.assertEqual([state["index"], state["boot_count"],
+                              state["ports"]], [i, 3, ports])
+            with open(dev.www("a.xml"), "rb") as stored:
+                self.assertEqual(stored.read(), b"device %d" % i)
+        self.assertEqual(emu.get("/uploads"), {
+            "open": 0, "max_open": 1, "started": 3, "stored": 3})
+        # Two uploads open at once, in two processes.
+        clients = [emu.device(i).ftp() for i in (1, 4)]
+        data = [c.transfercmd("STOR C:\\www\\b.xml") for c in clients]
+        self.assertEqual(emu.get("/uploads")["open"], 2)
+        for sock, client in zip(data, clients):
+            sock.close()
+            client.voidresp()
+            client.quit()
+        self.assertEqual(emu.get("/uploads"), {
+            "open": 0, "max_open": 2, "started": 5, "stored": 5})
+        emu.device(4).control("DELETE", "/records")
+        self.assertEqual(emu.get("/uploads"), {
+            "open": 0, "max_open": 0, "started": 0, "stored": 0})
+        usage = emu.get("/usage")
+        for key in ("cpu_seconds", "max_rss_kib"):
+            parts = [p[key] for p in usage["processes"]]
+            self.assertTrue(all(part > 0 for part in parts))
+            self.assertAlmostEqual(usage[key], sum(parts))
+        emu.stop()
+        self.assertTrue(all(gone(pid) for pid in pids))
+        with open(self.path("usage.json"), encoding="utf-8") as text:
+            final = json.load(text)
+        self.assertEqual([p["pid"] for p in final["processes"]], pids)
+        self.assertTrue(all(p["cpu_seconds"] > 0 and p["max_rss_kib"] > 0
+                            for p in final["processes"]))
+        with open(self.path("rec.jsonl"), encoding="utf-8") as lines:
+            owners = {json.loads(line)["device"] for line in lines}
+        self.assertEqual(owners, {0, 1, 3, 4, 5})
+        self.assertFalse(os.path.exists(os.path.dirname(dev.root)))
+
+    def test_the_processes_of_a_split_fleet_end_with_the_first(self):
+        emu = self.start(3, "--devices-per-process", "1")
+        pids = [p["pid"] for p in emu.get("/usage")["processes"]][1:]
+        emu.proc.kill()
+        emu.proc.wait()
+        deadline = time.monotonic() + 5
+        while not all(gone(pid) for pid in pids) and \
+                time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertTrue(all(gone(pid) for pid in pids))
+
+
+def gone(pid):
+    """Whether the process has ended (a zombie has)."""
+    try:
+        with open("/proc/%d/stat" % pid, encoding="ascii") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
 
 
 if __name__ == "__main__":
