@@ -7,7 +7,7 @@ bounded in time.
 Usage: fleet_update_bench.py HJ5_UPDATE [--sizes 1,100,1000]
            [--fail-fraction 0.1] [--reboot-seconds 3] [--timeout 600]
            [--canary N] [--max-failures N|P%] [--jobs N]
-           [--results] [--verify]
+           [--results] [--verify] [--file-mib N] [--max-uploads N]
 
 Prints one Markdown table row per run. A run with --fail-fraction also
 checks that exactly the devices the emulator made fail are the ones
@@ -86,10 +86,14 @@ def healthy_first(devices, failing, count):
         writer.writerows(first + rest)
 
 
-def run_update(tool, devices, size, work, timeout, extra):
+def run_update(tool, devices, size, work, timeout, extra, file_mib=0):
     xml = os.path.join(work, "update.xml")
     with open(xml, "w") as f:
         f.write('<?xml version="1.0"?>\n<hj5-config><a>1</a></hj5-config>\n')
+        # A large file: comment lines up to the size asked for.
+        line = "<!-- " + "x" * 1017 + " -->\n"
+        for _ in range(file_mib * 1024):
+            f.write(line)
     os.chmod(devices, 0o600)
     env = dict(os.environ, HJ5_PASSWORD="hj5pass")
     out = open(os.path.join(work, "events.jsonl"), "w")
@@ -174,9 +178,11 @@ def one_run(args, size, fail_fraction):
             extra += ["--results", results]
         if args.verify:
             extra += ["--verify"]
+        if args.max_uploads:
+            extra += ["--max-uploads", str(args.max_uploads)]
         try:
             wall, status, peak = run_update(args.tool, devices, size, work,
-                                            args.timeout, extra)
+                                            args.timeout, extra, args.file_mib)
         finally:
             emulator.stdin.close()
             emulator.wait(30)
@@ -215,6 +221,9 @@ def main():
                         help="devices at a time (default: all)")
     parser.add_argument("--results", action="store_true")
     parser.add_argument("--verify", action="store_true")
+    parser.add_argument("--file-mib", type=int, default=0,
+                        help="an XML file of about N MiB (default: 59 bytes)")
+    parser.add_argument("--max-uploads", type=int, default=0)
     args = parser.parse_args()
     print("| devices | failing | wall s | vs one | exit | failed (expected) "
           "| exactly those | VmHWM MiB | threads | fds | hj5-update CPU s "

@@ -1,5 +1,6 @@
 // hj5-update: the form's update from a terminal or a script, on one device
 // or on many.
+#include <atomic>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -8,6 +9,9 @@
 #include "cli/cli_os.h"
 #include "cli/options.h"
 #include "cli/prepare.h"
+#include "cli/web/report.h"
+#include "cli/web/run_view.h"
+#include "cli/web/web_server.h"
 #include "cli/writers.h"
 #include "fleet/device_run.h"
 #include "fleet/queued_observer.h"
@@ -43,6 +47,65 @@ PlanHost RealHost(NameLookup& lookup) {
   return host;
 }
 
+// The operator's Ctrl-C and the system's requests, and the page's controls.
+class Stops final : public fleet::StopSource {
+ public:
+  explicit Stops(InterruptWatch& watch) : watch_(watch) {}
+  fleet::StopRequests Wait(std::chrono::milliseconds limit) override {
+    fleet::StopRequests requests = watch_.Wait(limit);
+    requests.drains = drains_.exchange(0);
+    requests.restores = restores_.exchange(0);
+    return requests;
+  }
+  void Take(web::WebServer::Control control) {
+    (control == web::WebServer::Control::kDrain ? drains_ : restores_)++;
+  }
+
+ private:
+  InterruptWatch& watch_;
+  std::atomic<int> drains_{0};
+  std::atomic<int> restores_{0};
+};
+
+// The run's page while it lasts; null without --web. Refused (exit 2, before
+// any traffic) when it cannot listen.
+std::unique_ptr<web::WebServer> ServePage(const Options& options,
+                                          web::RunView& view, Stops& stops,
+                                          bool* refused) {
+  if (!options.web) return nullptr;
+  std::string error;
+  const std::optional<web::WebAddress> where =
+      web::ParseWebAddress(*options.web, &error);
+  std::unique_ptr<web::WebServer> server;
+  if (where) {
+    server = web::WebServer::Start(
+        *where, view,
+        [&stops](web::WebServer::Control control) { stops.Take(control); },
+        &error);
+  }
+  if (!server) {
+    Say(error);
+    *refused = true;
+    return nullptr;
+  }
+  if (!server->loopback()) {
+    Say("warning: the run's page listens beyond this machine, on " +
+        where->address + "; whoever has its address with the token can stop "
+        "the run");
+  }
+  Say("the run's page: " + server->Url());
+  return server;
+}
+
+// report.html in the run's folder, whatever ended the run.
+void WriteReportOf(const fleet::Plan& plan) {
+  if (!plan.results_dir) return;
+  std::string path;
+  if (Status written = web::WriteReport(*plan.results_dir, &path);
+      !written.ok())
+    Say("report.html cannot be written: " + written.cause());
+}
+
 OutputMode ModeFor(const Options& options) {
   if (options.json) return OutputMode::kJson;
   if (StdoutIsTerminal() && EnableLiveOutput()) return OutputMode::kLive;
@@ -61,7 +124,8 @@ std::size_t Capacity(const fleet::Plan& plan) {
   return capacity;
 }
 
-int Run(const fleet::Plan& plan, OutputMode mode) {
+int Run(const fleet::Plan& plan, const Options& options) {
+  const OutputMode mode = ModeFor(options);
   fleet::SystemFleetClock clock;
   std::unique_ptr<fleet::RunRecord> record;
   if (plan.results_dir) {
@@ -75,16 +139,28 @@ int Run(const fleet::Plan& plan, OutputMode mode) {
   const std::size_t capacity = Capacity(plan);
   if (capacity == 0) return fleet::exit_status::kSomeFailed;
   InterruptWatch watch;
+  Stops stops(watch);
+  web::RunView view;
+  fleet::QueuedObserver page_queue(view);
+  bool refused = false;
+  std::unique_ptr<web::WebServer> page =
+      ServePage(options, view, stops, &refused);
+  if (refused) return fleet::exit_status::kRefused;
   const std::size_t columns = TerminalColumns();
   StreamWriter writer(mode, std::cout, std::cerr,
                       columns > 1 ? columns - 1 : 79);
   // The queue's thread writes; the engine never waits for a reader.
   auto* queue = new fleet::QueuedObserver(writer);
+  fleet::ObserverList observers({queue, &page_queue});
   fleet::ProductDeviceRuns runs(plan, clock);
   const fleet::RunReport report = fleet::RunFleet(
-      {plan, capacity, clock, watch, runs, *queue, record.get(),
-       mode == OutputMode::kLive ? std::size_t{200} : 0});
+      {plan, capacity, clock, stops, runs,
+       page ? static_cast<fleet::RunObserver&>(observers) : *queue,
+       record.get(), mode == OutputMode::kLive ? std::size_t{200} : 0});
   const int status = fleet::ExitStatus(report);
+  record.reset();
+  WriteReportOf(plan);
+  page.reset();
   if (!queue->Drain(kOutputGrace)) {
     // Standard output stalls: what it could not take is lost from it
     // alone (the run's folder is whole), and the process ends now rather
@@ -111,6 +187,16 @@ int Main(const std::vector<std::string>& args) {
     std::cout << "hj5-update " HJ5_VERSION "\n";
     return 0;
   }
+  if (options->report_dir) {
+    std::string path;
+    if (Status written = web::WriteReport(*options->report_dir, &path);
+        !written.ok()) {
+      Say(written.cause());
+      return fleet::exit_status::kRefused;
+    }
+    std::cout << path << "\n";
+    return 0;
+  }
   SystemNameLookup lookup;
   std::variant<fleet::Plan, PlanRefusal> prepared =
       Prepare(*options, RealHost(lookup));
@@ -118,7 +204,7 @@ int Main(const std::vector<std::string>& args) {
     for (const std::string& line : refusal->lines) Say(line);
     return fleet::exit_status::kRefused;
   }
-  return Run(std::get<fleet::Plan>(prepared), ModeFor(*options));
+  return Run(std::get<fleet::Plan>(prepared), *options);
 }
 
 }  // namespace

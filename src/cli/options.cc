@@ -57,6 +57,15 @@ reads, Ctrl-S) never holds a device: the progress lines, restart ticks and
 upload byte counts it cannot take are dropped and counted ("N events not
 shown"); every text and every device's end is kept.
 
+The page: with --web the run is served as a page while it lasts (the
+head with the counts, the rate and the estimated end, a chart, every device
+in a table to sort, filter and search, each device's events, and the two
+controls "Stop starting devices" and "Stop and restore"). Every request
+needs the token of the printed address; a page of another origin or name
+is refused. With --results the run's folder also gets report.html at the
+run's end: the same page as one file, readable offline; --report DIR
+writes it again from any run folder.
+
 Stopping: Ctrl-C once: no further device starts, running updates finish.
 Ctrl-C again, SIGTERM or SIGHUP: every running update stops what it is
 doing (an upload is aborted), and each device that may be left with FTP on
@@ -107,6 +116,8 @@ struct Raw {
   std::string verify;
   std::string results;
   std::string resume;
+  std::string web;
+  std::string report;
   std::vector<std::string> files;
   bool check = false;
   bool restore = false;
@@ -212,6 +223,18 @@ void Describe(CLI::App& app, Raw& raw) {
       ->check(CLI::IsMember({"size", "content"}).description(""))
       ->option_text("[=content]")
       ->group(results);
+  const std::string watch = "Watching a run";
+  app.add_option("--web", raw.web,
+                 "serve the run's live page on PORT (127.0.0.1\n"
+                 "unless ADDR is given; 0: a free port) and print\n"
+                 "its address, with its token, on standard error")
+      ->type_name("[ADDR:]PORT")
+      ->group(watch);
+  app.add_option("--report", raw.report,
+                 "write DIR/report.html from the run folder DIR\n"
+                 "(any run, a killed one too) and end")
+      ->type_name("DIR")
+      ->group(watch);
   const std::string other = "Other";
   app.add_flag("--check", raw.check,
                "only the identity check on each device;\n"
@@ -234,8 +257,8 @@ bool Fail(std::string* error, std::string text) {
 }
 
 // What CLI11 leaves to check: the combinations.
-bool Take(const CLI::App& app, const Raw& raw, Options& options,
-          std::string* error) {
+bool Take(const CLI::App& app, const Raw& raw, std::size_t args_count,
+          Options& options, std::string* error) {
   if (app.count("--password") > 0) {
     return Fail(error,
                 "--password: a password on the command line can be read by "
@@ -271,6 +294,13 @@ bool Take(const CLI::App& app, const Raw& raw, Options& options,
   if (app.count("--password-file")) options.password_file = raw.password_file;
   if (app.count("--devices")) options.devices_file = raw.devices_file;
   if (!raw.files.empty()) options.xml_file = raw.files.front();
+  if (app.count("--web")) options.web = raw.web;
+  if (app.count("--report")) {
+    if (args_count > 2)
+      return Fail(error, "--report DIR takes no other option or file");
+    options.report_dir = raw.report;
+    return true;
+  }
   if (options.address.empty() == !options.devices_file)
     return Fail(error, "give either --address or --devices");
   if (!options.xml_file && options.mode == RunMode::kUpdate)
@@ -328,7 +358,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args,
     *error = refused.what();
     return std::nullopt;
   }
-  if (!Take(app, raw, options, error)) return std::nullopt;
+  if (!Take(app, raw, args.size(), options, error)) return std::nullopt;
   return options;
 }
 

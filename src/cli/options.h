@@ -44,6 +44,10 @@ struct Options {
   std::optional<std::string> results_dir;
   bool resume = false;
   std::optional<std::string> xml_file;
+  // --web [ADDR:]PORT, as given.
+  std::optional<std::string> web;
+  // --report DIR: only the report of the run in DIR.
+  std::optional<std::string> report_dir;
 };
 
 // Reads the arguments after the program's name. On a refusal returns

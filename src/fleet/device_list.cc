@@ -226,6 +226,17 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text,
   return endpoint;
 }
 
+std::vector<std::size_t> OperatorColumns(
+    const std::vector<std::string>& columns) {
+  std::vector<std::size_t> own;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (std::find(kColumns.begin(), kColumns.end(), Lower(columns[i])) ==
+        kColumns.end())
+      own.push_back(i);
+  }
+  return own;
+}
+
 std::string DeviceLabel(const std::string& host, std::uint16_t port) {
   const bool v6 = host.find(':') != std::string::npos;
   return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);

@@ -67,6 +67,12 @@ std::optional<DeviceList> ParseDeviceList(std::string_view text,
                                           const DeviceDefaults& defaults,
                                           std::string* error);
 
+// The positions of the operator's own columns among a header's names
+// (those that are none of address, login_id, password, http_port and
+// ftp_port, case aside): what a report may show of a device beside it.
+std::vector<std::size_t> OperatorColumns(
+    const std::vector<std::string>& columns);
+
 // One row of a devices file: the fields joined by commas, each quoted when
 // it holds a comma, a quote or a line end.
 std::string CsvRow(const std::vector<std::string>& fields);

@@ -37,12 +37,21 @@ struct StopRequests {
   // The exit status the last termination asks for: 143 for SIGTERM (and
   // Windows' events, and the web page), 129 for SIGHUP; 0 when none came.
   int termination_status = 0;
+  // A page's controls, confirmed: each takes the run as far as the first
+  // Ctrl-C (drain) or SIGTERM (restore) would, and never further, however
+  // often it is pressed.
+  int drains = 0;
+  int restores = 0;
 
-  bool any() const { return interrupts + terminations > 0; }
+  bool any() const {
+    return interrupts + terminations + drains + restores > 0;
+  }
   void Add(const StopRequests& more) {
     interrupts += more.interrupts;
     terminations += more.terminations;
     if (more.terminations > 0) termination_status = more.termination_status;
+    drains += more.drains;
+    restores += more.restores;
   }
 };
 

@@ -112,6 +112,7 @@ nlohmann::ordered_json SummaryJson(const RunReport& report, int exit_status,
       {"succeeded", report.Count(true, true)},
       {"failed", report.Count(true, false)},
       {"not_started", report.Count(false, false)}};
+  if (report.max_failures) summary["max_failures"] = *report.max_failures;
   if (!report.record_failure.empty())
     summary["record_incomplete"] = report.record_failure;
   if (report.stop == HaltReason::kWindow)

@@ -139,6 +139,21 @@ std::string RunRecord::ReadRun(WallTime began) {
                                   {"sha256", sha256},
                                   {"size", plan_.snapshot ? plan_.snapshot->Size() : 0},
                                   {"started", UtcText(began)}};
+    // What a report shows of a run that never ended: every device with the
+    // operator's own columns, none of the known ones (no password).
+    const std::vector<std::size_t> own = OperatorColumns(plan_.columns);
+    nlohmann::ordered_json columns = nlohmann::ordered_json::array();
+    for (std::size_t column : own) columns.push_back(plan_.columns[column]);
+    nlohmann::ordered_json devices = nlohmann::ordered_json::array();
+    for (const PlannedDevice& device : plan_.devices) {
+      nlohmann::ordered_json values = nlohmann::ordered_json::array();
+      for (std::size_t column : own)
+        values.push_back(column < device.fields.size() ? device.fields[column]
+                                                       : "");
+      devices.push_back({device.label, std::move(values)});
+    }
+    run["columns"] = std::move(columns);
+    run["devices"] = std::move(devices);
     if (Status written = folder_->Write("run.json", JsonLineOf(run) + "\n");
         !written.ok())
       return Refusal(written.cause());

@@ -124,6 +124,14 @@ class Fleet {
   }
 
   void Signals(const StopRequests& requests) {
+    if (requests.drains > 0 && stopping_ == Stopping::kNo) {
+      ++interrupts_;
+      Escalate(Stopping::kDraining);
+    }
+    if (requests.restores > 0 && stopping_ < Stopping::kRecovering) {
+      termination_status_ = 143;  // as SIGTERM
+      Escalate(Stopping::kRecovering);
+    }
     for (int i = 0; i < requests.interrupts; ++i) {
       ++interrupts_;
       Escalate(stopping_ == Stopping::kNo         ? Stopping::kDraining

@@ -119,7 +119,7 @@
       { title: "Result", cell: "result", width: "9em", text: (d) => d.result, live: true },
       { title: "Step", cell: "step", width: "9em", text: (d) => d.step, live: true },
       { title: "Last text", cell: "text", width: "", text: (d) => d.text, live: true },
-      { title: "Time taken", cell: "seconds", width: "8em", text: (d) => formatTaken(d.seconds), live: true,
+      { title: "Time taken", cell: "seconds", width: "8.5em", text: (d) => formatTaken(d.seconds), live: true,
         compare: (a, b) => (a.seconds === null ? -1 : a.seconds) - (b.seconds === null ? -1 : b.seconds) },
     ];
     operatorColumns.forEach((name, i) =>
@@ -261,7 +261,8 @@
       th.dataset.column = String(i);
       return th;
     }));
-    $("devices").style.minWidth = 61 + 9 * (columns.length - 5) + "em";
+    // The fixed columns and at least 24em for the last text; wider than the window, the table scrolls.
+    $("devices").style.minWidth = 61.5 + 9 * (columns.length - 5) + "em";
     renderSortMarks();
   }
 

@@ -1,0 +1,21 @@
+# Writes a C++ source that holds files as string views, for the web page
+# that hj5-update serves and writes:
+#   cmake -DOUTPUT=out.cc -DNAMESPACE=ns -DFILES="kName=path|..." -P embed.cmake
+set(text "// Made by cmake/embed.cmake from the files it names; not edited.\n")
+string(APPEND text "#include <string_view>\n\nnamespace ${NAMESPACE} {\n")
+string(REPLACE "|" ";" entries "${FILES}")
+foreach(entry IN LISTS entries)
+  string(REPLACE "=" ";" pair "${entry}")
+  list(GET pair 0 name)
+  list(GET pair 1 path)
+  file(READ "${path}" content)
+  if(content MATCHES "\\)hj5embed\"")
+    message(FATAL_ERROR "${path} holds the embedding's delimiter")
+  endif()
+  string(APPEND text "\nextern const std::string_view ${name};\n")
+  string(APPEND text "const std::string_view ${name} = R\"hj5embed(${content})hj5embed\";\n")
+endforeach()
+string(APPEND text "\n}  // namespace ${NAMESPACE}\n")
+file(WRITE "${OUTPUT}.new" "${text}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")
