@@ -45,6 +45,15 @@ TEST_F(CliE2eTest, AKilledRunResumesWithExactlyTheDevicesThatDidNotComplete) {
     EXPECT_EQ(cli.Wait(5s), 128 + SIGKILL);
   }
   EXPECT_EQ(FileLines(folder + "/journal.jsonl").size(), 2u);
+  {  // Its report shows every device, those that never ended too.
+    CliProcess report({"--report", folder}, {});
+    EXPECT_EQ(report.Wait(20s), 0) << report.ErrorText();
+    std::ifstream in(folder + "/report.html");
+    const std::string page(std::istreambuf_iterator<char>(in), {});
+    for (const auto& device : owned)
+      EXPECT_NE(page.find("\"" + Label(*device) + "\""), std::string::npos);
+    EXPECT_NE(page.find("never ended"), std::string::npos);
+  }
   for (const auto& device : owned) device->ClearRecords();
   CliProcess resumed({"--devices", list, "--id", "admin", "--jobs", "2",
                       "--resume", folder, "--json", path_},
