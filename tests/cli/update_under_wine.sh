@@ -108,4 +108,28 @@ else
   cmp "$root/big.xml" "$root/device/www/big.xml"
   cmp "$root/big.xml" "$root/second/device/www/big.xml"
   echo "two uploads of one file side by side, both read back and completed"
+
+  # The live page, as on Linux: served while the run lasts, fetched from
+  # this side with the token of the printed address; then report.html.
+  HJ5_PASSWORD=hj5pass /usr/lib/wine/wine64 "$program" --json --id admin \
+    --address "127.0.0.1:$http_port" --ftp-port "$ftp_port" --web 0 \
+    --results "Z:${root//\//\\}\\results" "Z:${root//\//\\}\\site.xml" \
+    >"$root/out" 2>"$root/err" &
+  web_pid=$!
+  url=""
+  for _ in $(seq 1 300); do
+    url=$(sed -n "s/.*the run's page: \(http[^[:space:]]*\).*/\1/p" "$root/err")
+    [[ -n "$url" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$url" ]] || fail "--web: no page address printed"
+  curl -s --max-time 10 -c "$root/jar" -b "$root/jar" -L "$url" >"$root/page.html"
+  grep -q '<script id="hj5-data" type="application/json">{"live":true' \
+    "$root/page.html" || fail "--web: the page was not served"
+  [[ $(curl -s -o /dev/null -w '%{http_code}' --max-time 10 \
+       "${url%%\?*}") == 403 ]] || fail "--web: served without the token"
+  wait "$web_pid" || fail "--web: exit status $?"
+  grep -q '"live":false' "$root/results/report.html" ||
+    fail "--web: no report.html"
+  echo "the live page served under wine, and report.html written"
 fi

@@ -43,6 +43,7 @@ files >"$work/before"
 say "msiexec /i $(basename "$msi")"
 wine msiexec /i "$msi" /qn || fail "msiexec /i exited $?"
 for file in hj5-xml-update.exe hj5-update.exe README.txt licenses/asio.txt \
+            licenses/boost.txt licenses/chart.js.txt \
             licenses/gcc-runtime.txt licenses/mingw-w64.txt; do
   [[ -f "$installed/$file" ]] || fail "not installed: $file"
 done

@@ -3,6 +3,7 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -93,7 +94,10 @@ class WebServer::Impl {
   bool Listen(const WebAddress& where, std::string* error);
   void Run() { thread_ = std::thread([this] { io_.run(); }); }
   void Stop() {
-    std::this_thread::sleep_for(2 * kBatchEvery);  // the run's last batch
+    // The open pages get the run's last batch, then their streams close.
+    const auto deadline = std::chrono::steady_clock::now() + 3 * kBatchEvery;
+    while (streams_.load() > 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     io_.stop();
     if (thread_.joinable()) thread_.join();
   }
@@ -118,6 +122,7 @@ class WebServer::Impl {
   tcp::acceptor acceptor_{io_};
   tcp::endpoint endpoint_;
   std::thread thread_;
+  std::atomic<int> streams_{0};  // event streams open
 
  private:
   bool HostAllowed(std::string_view host) const;
@@ -162,6 +167,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void OpenStream(const Request& request) {
     stream_.expires_never();
+    ++server_.streams_;
+    streaming_ = true;
     auto head = std::make_shared<std::string>(
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
         "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
@@ -200,6 +207,8 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void Close() {
+    if (streaming_) --server_.streams_;
+    streaming_ = false;
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   }
@@ -211,6 +220,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<http::request_parser<http::string_body>> parser_;
   std::uint64_t version_ = 0;
   int quiet_ = 0;
+  bool streaming_ = false;
 };
 
 }  // namespace
