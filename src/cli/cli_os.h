@@ -46,11 +46,11 @@ std::optional<std::string> DeviceText(const std::string& text);
 // True when the file at `path` may be read by its group or by others.
 bool ReadableByOthers(const std::string& path);
 
-// How many updates may run side by side before the process runs out of
-// descriptors: raises the soft limit as far as the hard limit allows, then
-// divides what is left after the descriptors open now by `per_update`.
-// `note` says what was raised or what bounds the count.
-std::size_t DescriptorCapacity(std::size_t per_update, std::string* note);
+// The descriptors a run may open: raises the soft limit as far as the hard
+// limit allows, then counts what is left after those open now and a
+// reserve for the process itself. `note` says what was raised. Windows has
+// no such limit (a large count).
+std::size_t DescriptorsAvailable(std::string* note);
 
 // The operator's Ctrl-C and the system's requests to end. Constructed once,
 // by main, before any other thread starts; the handlers only record them.

@@ -95,8 +95,9 @@ bool ReadableByOthers(const std::string& path) {
 
 namespace {
 
-// Descriptors left to the process itself (output, libraries, a lookup).
-constexpr std::size_t kReserve = 16;
+// Descriptors left to the process itself (output, libraries, lookups, the
+// shared event loop, the web page's server and its pages).
+constexpr std::size_t kReserve = 64;
 
 // The descriptors open now.
 std::size_t OpenDescriptors(rlim_t limit) {
@@ -117,9 +118,9 @@ std::size_t OpenDescriptors(rlim_t limit) {
 
 }  // namespace
 
-std::size_t DescriptorCapacity(std::size_t per_update, std::string* note) {
+std::size_t DescriptorsAvailable(std::string* note) {
   rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
   const rlim_t before = limit.rlim_cur;
   if (limit.rlim_cur < limit.rlim_max) {
     rlimit raised = limit;
@@ -134,8 +135,7 @@ std::size_t DescriptorCapacity(std::size_t per_update, std::string* note) {
   const std::size_t soft = limit.rlim_cur == RLIM_INFINITY
                                ? static_cast<std::size_t>(1) << 20
                                : static_cast<std::size_t>(limit.rlim_cur);
-  if (soft <= open + kReserve) return 0;
-  return (soft - open - kReserve) / per_update;
+  return soft <= open + kReserve ? 0 : soft - open - kReserve;
 }
 
 namespace {

@@ -164,8 +164,8 @@ bool ReadableByOthers(const std::string&) { return false; }
 
 // Sockets and files are handles here, with no per-process limit of the
 // POSIX kind.
-std::size_t DescriptorCapacity(std::size_t, std::string*) {
-  return static_cast<std::size_t>(1) << 16;
+std::size_t DescriptorsAvailable(std::string*) {
+  return static_cast<std::size_t>(1) << 20;
 }
 
 namespace {

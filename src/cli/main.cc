@@ -22,10 +22,12 @@
 namespace hj5::cli {
 namespace {
 
-// The descriptors one update may hold at once, with room to spare: the
-// transport's event loop and connection, and the FTP client's control and
-// data connections and its wake-up pair.
-constexpr std::size_t kDescriptorsPerUpdate = 16;
+// The descriptors a running device may hold: its HTTP connection while an
+// exchange is in progress (the devices share one event loop), and during
+// its upload the FTP client's control and data connections and libcurl's
+// wake-up pair, with room to spare.
+constexpr std::size_t kDescriptorsPerDevice = 1;
+constexpr std::size_t kDescriptorsPerUpload = 8;
 
 // How long the output may take to write what is left once the run has
 // ended: a reader that never reads does not hold the process.
@@ -112,21 +114,39 @@ OutputMode ModeFor(const Options& options) {
   return OutputMode::kPlain;
 }
 
-// How many devices may run at a time; 0 when not even one.
-std::size_t Capacity(const fleet::Plan& plan) {
+// How many devices may run at a time (0 when not even one), and the upload
+// gate sized to the descriptors left: devices that reach their upload
+// together queue instead of failing for want of a socket.
+std::size_t Capacity(fleet::Plan& plan) {
   std::string note;
-  const std::size_t capacity = DescriptorCapacity(kDescriptorsPerUpdate, &note);
+  const std::size_t available = DescriptorsAvailable(&note);
   if (!note.empty()) Say(note);
-  if (capacity < std::min(plan.jobs, plan.devices.size())) {
-    Say("the descriptor limit allows " + std::to_string(capacity) +
+  if (available < kDescriptorsPerDevice + kDescriptorsPerUpload) return 0;
+  std::size_t width = std::min(plan.jobs, plan.devices.size());
+  const std::size_t most =
+      (available - kDescriptorsPerUpload) / kDescriptorsPerDevice;
+  if (width > most) {
+    width = most;
+    Say("the descriptor limit allows " + std::to_string(width) +
         " devices at a time");
   }
-  return capacity;
+  const std::size_t uploads =
+      (available - width * kDescriptorsPerDevice) / kDescriptorsPerUpload;
+  if (plan.max_uploads == 0 || plan.max_uploads > uploads)
+    plan.max_uploads = uploads;
+  return width;
 }
 
-int Run(const fleet::Plan& plan, const Options& options) {
+int Run(fleet::Plan& plan, const Options& options) {
   const OutputMode mode = ModeFor(options);
   fleet::SystemFleetClock clock;
+  if (plan.window && !plan.wait_for_window &&
+      !plan.window->Open(clock.LocalMinute())) {
+    Say("the window " + plan.window->Text() + " is closed now: it opens at " +
+        fleet::Window::Clock(plan.window->start) +
+        " (--wait-for-window waits for it)");
+    return fleet::exit_status::kRefused;
+  }
   std::unique_ptr<fleet::RunRecord> record;
   if (plan.results_dir) {
     auto opened = fleet::RunRecord::Open(plan, clock.WallNow());

@@ -66,6 +66,17 @@ is refused. With --results the run's folder also gets report.html at the
 run's end: the same page as one file, readable offline; --report DIR
 writes it again from any run folder.
 
+A maintenance window: with --window 01:00-05:00 devices start only while
+the machine's local time is in it (22:00-02:00 crosses midnight). When it
+closes no further device starts and the running ones finish (an update is
+never cut); the summary says "Stopped by the window" with the devices not
+started and how long the running ones overran the close, and the run exits
+5. not-started.csv and --resume carry the rest to the next window, where
+the canary and the failure budget count over the whole rollout (each
+device once, by its latest line). Begun while the window is closed, a run
+is refused, or with --wait-for-window waits for it (a stop signal ends the
+wait).
+
 Stopping: Ctrl-C once: no further device starts, running updates finish.
 Ctrl-C again, SIGTERM or SIGHUP: every running update stops what it is
 doing (an upload is aborted), and each device that may be left with FTP on
@@ -80,8 +91,9 @@ device was accepted and none is left in update; with --restore: none is
 left in update); 1 otherwise; 2 refused input; 3 the canary or the failure
 budget ended the run; 4 the run's folder is incomplete (a journal line or a
 result file could not be written: no space, an I/O error; no further device
-was started; 4 wins over 1 and 3); 130 interrupted by Ctrl-C, 143 by
-SIGTERM, 129 by SIGHUP.)";
+was started; 4 wins over 1 and 3); 5 the window closed with devices not
+started, and none failed (--resume in the next window goes on); 130
+interrupted by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.)";
 
 // Our usage lines in place of CLI11's.
 class Formatter final : public CLI::Formatter {
@@ -118,6 +130,8 @@ struct Raw {
   std::string resume;
   std::string web;
   std::string report;
+  std::string window;
+  bool wait_for_window = false;
   std::vector<std::string> files;
   bool check = false;
   bool restore = false;
@@ -203,6 +217,24 @@ void Describe(CLI::App& app, Raw& raw) {
                  "at most N uploads at a time, whatever --jobs")
       ->check(CLI::Range(std::size_t{1}, Options::kMaxJobs).description(""))
       ->type_name("N")
+      ->group(many);
+  app.add_option("--window", raw.window,
+                 "devices start only while the local time is\n"
+                 "in it (it may cross midnight); when it closes\n"
+                 "the running ones finish and the rest is left\n"
+                 "for --resume; exit 5")
+      ->check(CLI::Validator(
+                  [](std::string& text) {
+                    std::string error;
+                    return fleet::ParseWindow(text, &error) ? std::string()
+                                                            : error;
+                  },
+                  ""))
+      ->type_name("HH:MM-HH:MM")
+      ->group(many);
+  app.add_flag("--wait-for-window", raw.wait_for_window,
+               "begun while the window is closed, wait for it\n"
+               "(else refused)")
       ->group(many);
   const std::string results = "Results";
   app.add_option("--results", raw.results,
@@ -295,6 +327,13 @@ bool Take(const CLI::App& app, const Raw& raw, std::size_t args_count,
   if (app.count("--devices")) options.devices_file = raw.devices_file;
   if (!raw.files.empty()) options.xml_file = raw.files.front();
   if (app.count("--web")) options.web = raw.web;
+  if (app.count("--window")) {
+    std::string ignored;
+    options.window = fleet::ParseWindow(raw.window, &ignored);
+  }
+  options.wait_for_window = raw.wait_for_window;
+  if (options.wait_for_window && !options.window)
+    return Fail(error, "--wait-for-window needs --window");
   if (app.count("--report")) {
     if (args_count > 2)
       return Fail(error, "--report DIR takes no other option or file");

@@ -20,7 +20,7 @@ using fleet::RunMode;
 // device or a file yet.
 struct Options {
   static constexpr std::size_t kDefaultJobs = fleet::Plan::kDefaultJobs;
-  static constexpr std::size_t kMaxJobs = 1024;
+  static constexpr std::size_t kMaxJobs = 10000;
 
   bool help = false;
   bool version = false;
@@ -48,6 +48,8 @@ struct Options {
   std::optional<std::string> web;
   // --report DIR: only the report of the run in DIR.
   std::optional<std::string> report_dir;
+  std::optional<fleet::Window> window;
+  bool wait_for_window = false;
 };
 
 // Reads the arguments after the program's name. On a refusal returns

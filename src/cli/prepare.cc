@@ -154,6 +154,8 @@ std::variant<fleet::Plan, PlanRefusal> Prepare(const Options& options,
   request.file_path = options.xml_file;
   request.results_dir = options.results_dir;
   request.resume = options.resume;
+  request.window = options.window;
+  request.wait_for_window = options.wait_for_window;
   fleet::PlanHost engine;
   engine.device_text = host.device_text;
   engine.complete_devices = [&options, &host](std::vector<DeviceEntry>& devices) {

@@ -94,9 +94,28 @@ std::string StopSentence(const fleet::RunReport& report) {
     case HaltReason::kRecord:
       return "Stopped because the run's folder cannot be written: no "
              "further device was started.";
+    case HaltReason::kWindow: {
+      const std::size_t left = report.Count(false, false);
+      const long overrun = std::lround(report.window_overrun_seconds);
+      char ran[64];
+      std::snprintf(ran, sizeof ran, "%ld min %02ld s", overrun / 60,
+                    overrun % 60);
+      return "Stopped by the window: " + std::to_string(left) +
+             (left == 1 ? " device" : " devices") +
+             " not started (not-started.csv and --resume carry them to the "
+             "next window); " +
+             (overrun > 0 ? "the running ones overran its close by " +
+                                std::string(ran) + "."
+                          : "no device ran past its close.");
+    }
     default:
       return "";
   }
+}
+
+std::string WindowWaitNote(const fleet::Window& window) {
+  return "Waiting for the window " + window.Text() + ": it opens at " +
+         fleet::Window::Clock(window.start) + ".";
 }
 
 std::string ProgressLine(const fleet::Progress& progress) {

@@ -20,6 +20,9 @@ std::string HaltNote(const fleet::Halt& halt);
 // canary: ..."; empty when nothing did.
 std::string StopSentence(const fleet::RunReport& report);
 
+// "Waiting for the window 01:00-05:00: it opens at 01:00.".
+std::string WindowWaitNote(const fleet::Window& window);
+
 // "12 of 1000 done, 2 failed, 16 running, 3 uploading, 41/min, end in
 // 3 min".
 std::string ProgressLine(const fleet::Progress& progress);

@@ -156,6 +156,10 @@ void StreamWriter::Halted(const fleet::Halt& halt) {
   }
 }
 
+void StreamWriter::WaitingForWindow() {
+  Note(WindowWaitNote(*plan_->window));
+}
+
 void StreamWriter::Dropped(std::size_t events) {
   Note(std::to_string(events) + " events not shown");
 }

@@ -32,6 +32,7 @@ class StreamWriter final : public fleet::RunObserver {
                    const fleet::DeviceOutcome& outcome) override;
   void Progressed(const fleet::Progress& progress) override;
   void Halted(const fleet::Halt& halt) override;
+  void WaitingForWindow() override;
   void Dropped(std::size_t events) override;
   void RunEnded(const fleet::RunReport& report, int exit_status) override;
 

@@ -24,9 +24,10 @@ UpdateRunner::Procedure ProcedureOf(RunMode mode) {
 
 // One set of adapters, a form and a runner.
 struct Leg {
-  Leg(FleetClock& clock, const DeviceRuns::Sink& sink,
+  Leg(AsioEventLoop& loop, FleetClock& clock, const DeviceRuns::Sink& sink,
       UpdateRunner::Procedure procedure)
-      : form(clock, sink),
+      : platform(&loop),
+        form(clock, sink),
         runner(form, platform.platform(), std::move(procedure)) {}
 
   ProductPlatform platform;
@@ -37,11 +38,14 @@ struct Leg {
 class ProductDeviceRun final : public DeviceRun {
  public:
   ProductDeviceRun(const PlannedDevice& device, const Plan& plan,
-                   FleetClock& clock, DeviceRuns::Sink sink, UploadGate* gate)
+                   AsioEventLoop& loop, FleetClock& clock,
+                   DeviceRuns::Sink sink, UploadGate* gate)
       : device_(device),
+        loop_(loop),
         clock_(clock),
         sink_(std::move(sink)),
-        run_(std::make_unique<Leg>(clock, sink_, ProcedureOf(plan.mode))) {
+        run_(std::make_unique<Leg>(loop, clock, sink_,
+                                   ProcedureOf(plan.mode))) {
     Leg& leg = *run_;
     leg.form.Attach({[&leg] { return leg.runner.SendFirmware(); },
                      [&leg] { return leg.platform.platform().ftp.BytesSent(); },
@@ -81,7 +85,7 @@ class ProductDeviceRun final : public DeviceRun {
     if (!outcome || !outcome->may_be_left_in_update) return false;
     const bool restart_pending = outcome->restart_pending;
     recovery_ = std::make_unique<Leg>(
-        clock_, sink_, [restart_pending](const UpdateContext& context) {
+        loop_, clock_, sink_, [restart_pending](const UpdateContext& context) {
           return RecoverySequence(context, restart_pending);
         });
     if (recovery_->runner.Start(device_.session, ChosenFile{})) return true;
@@ -107,6 +111,7 @@ class ProductDeviceRun final : public DeviceRun {
   Leg& Current() { return recovery_ ? *recovery_ : *run_; }
 
   const PlannedDevice& device_;
+  AsioEventLoop& loop_;
   FleetClock& clock_;
   const DeviceRuns::Sink sink_;
   ChosenFile chosen_;
@@ -124,8 +129,8 @@ ProductDeviceRuns::ProductDeviceRuns(const Plan& plan, FleetClock& clock)
 
 std::unique_ptr<DeviceRun> ProductDeviceRuns::Make(std::size_t index,
                                                    Sink sink) {
-  return std::make_unique<ProductDeviceRun>(plan_.devices[index], plan_, clock_,
-                                            std::move(sink),
+  return std::make_unique<ProductDeviceRun>(plan_.devices[index], plan_, loop_,
+                                            clock_, std::move(sink),
                                             gate_ ? &*gate_ : nullptr);
 }
 

@@ -12,6 +12,7 @@
 #include "fleet/outcome.h"
 #include "fleet/plan.h"
 #include "fleet/upload_gate.h"
+#include "platform/asio_http_transport.h"
 
 namespace hj5::fleet {
 
@@ -76,6 +77,9 @@ class ProductDeviceRuns final : public DeviceRuns {
   const Plan& plan_;
   FleetClock& clock_;
   std::optional<UploadGate> gate_;
+  // Every device's exchanges on one loop: a running device holds no
+  // descriptor but the connection of an exchange in progress.
+  AsioEventLoop loop_;
 };
 
 }  // namespace hj5::fleet

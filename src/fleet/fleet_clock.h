@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "fleet/event.h"
+#include "platform/local_time.h"
 
 namespace hj5::fleet {
 
@@ -20,12 +21,16 @@ class FleetClock {
 
   virtual SteadyTime Now() = 0;
   virtual WallTime WallNow() = 0;
+  // The local time of day, in minutes after midnight: the clock a
+  // maintenance window is read on.
+  virtual int LocalMinute() = 0;
 };
 
 class SystemFleetClock final : public FleetClock {
  public:
   SteadyTime Now() override { return std::chrono::steady_clock::now(); }
   WallTime WallNow() override { return std::chrono::system_clock::now(); }
+  int LocalMinute() override { return LocalMinuteOfDay(WallNow()); }
 };
 
 // What asked the run to stop since the last look.

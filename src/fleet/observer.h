@@ -60,6 +60,8 @@ class RunObserver {
   virtual void DeviceEnded(std::size_t index, const DeviceOutcome& outcome) = 0;
   virtual void Progressed(const Progress& progress) = 0;
   virtual void Halted(const Halt& halt) = 0;
+  // The run waits for its window to open (--wait-for-window).
+  virtual void WaitingForWindow() = 0;
   // Lines a stalled reader was not shown (QueuedObserver).
   virtual void Dropped(std::size_t events) = 0;
   virtual void RunEnded(const RunReport& report, int exit_status) = 0;
@@ -88,6 +90,9 @@ class ObserverList final : public RunObserver {
   }
   void Halted(const Halt& halt) override {
     for (RunObserver* o : observers_) o->Halted(halt);
+  }
+  void WaitingForWindow() override {
+    for (RunObserver* o : observers_) o->WaitingForWindow();
   }
   void Dropped(std::size_t events) override {
     for (RunObserver* o : observers_) o->Dropped(events);

@@ -148,6 +148,8 @@ std::variant<Plan, PlanRefusal> MakePlan(PlanRequest request,
   plan.max_uploads = request.max_uploads;
   plan.results_dir = std::move(request.results_dir);
   plan.resume = request.resume;
+  plan.window = request.window;
+  plan.wait_for_window = request.wait_for_window;
   plan.columns = std::move(request.devices.columns);
   plan.password_column = request.devices.password_column;
   // The click's order: the file, then the typed values.

@@ -14,6 +14,7 @@
 #include "device/device_session.h"
 #include "fleet/device_list.h"
 #include "fleet/file_snapshot.h"
+#include "fleet/window.h"
 #include "platform/name_lookup.h"
 #include "update/update_context.h"
 
@@ -68,6 +69,10 @@ struct Plan {
   std::vector<PlannedDevice> devices;
   std::optional<std::string> results_dir;
   bool resume = false;
+  // Devices start only while it is open; with wait_for_window a run begun
+  // while it is closed waits for it.
+  std::optional<Window> window;
+  bool wait_for_window = false;
 };
 
 // Why a run is refused: one line each, for standard error.
@@ -88,6 +93,8 @@ struct PlanRequest {
   DeviceList devices;
   std::optional<std::string> results_dir;
   bool resume = false;
+  std::optional<Window> window;
+  bool wait_for_window = false;
 };
 
 // What making a plan asks of its surroundings.

@@ -81,6 +81,10 @@ void QueuedObserver::Halted(const Halt& halt) {
   Push([halt](RunObserver& t) { t.Halted(halt); }, false);
 }
 
+void QueuedObserver::WaitingForWindow() {
+  Push([](RunObserver& t) { t.WaitingForWindow(); }, false);
+}
+
 void QueuedObserver::Dropped(std::size_t events) {
   Push([events](RunObserver& t) { t.Dropped(events); }, false);
 }

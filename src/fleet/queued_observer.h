@@ -43,6 +43,7 @@ class QueuedObserver final : public RunObserver {
   void DeviceEnded(std::size_t index, const DeviceOutcome& outcome) override;
   void Progressed(const Progress& progress) override;
   void Halted(const Halt& halt) override;
+  void WaitingForWindow() override;
   void Dropped(std::size_t events) override;
   void RunEnded(const RunReport& report, int exit_status) override;
 

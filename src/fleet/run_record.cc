@@ -110,6 +110,12 @@ std::variant<std::unique_ptr<RunRecord>, std::string> RunRecord::Open(
     return refused;
   if (std::string refused = record->ReadJournal(); !refused.empty())
     return refused;
+  std::string summary;
+  if (record->folder_->Read("summary.json", kRunJsonLimit, &summary).ok()) {
+    const nlohmann::json last = nlohmann::json::parse(summary, nullptr, false);
+    record->stopped_by_window_ =
+        last.is_object() && last.value("stopped_by", nlohmann::json()) == "window";
+  }
   OwnFolder& own = *record->folder_;
   if (Status opened = own.OpenAppend("journal.jsonl", &record->journal_);
       !opened.ok())
@@ -213,6 +219,12 @@ std::string RunRecord::ReadJournal() {
         Recorded{*result, line.value("succeeded", false)};
   }
   return "";
+}
+
+bool RunRecord::FailedBefore(const std::string& device) const {
+  const auto found = recorded_.find(device);
+  return found != recorded_.end() && !found->second.succeeded &&
+         found->second.result != Result::kNotStarted;
 }
 
 bool RunRecord::CompletedBefore(const std::string& device) const {

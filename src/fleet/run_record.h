@@ -70,6 +70,13 @@ class RunRecord {
   // file: only a journal line saying "completed" counts.
   bool CompletedBefore(const std::string& device) const;
 
+  // The folder's last run was stopped by its window: a resume goes on with
+  // the same rollout, its canary and budget counting every device once, by
+  // its latest journal line.
+  bool StoppedByWindow() const { return stopped_by_window_; }
+  // The device failed in an earlier pass (its latest line says so).
+  bool FailedBefore(const std::string& device) const;
+
   // A log for device `index` of the plan; nullptr when it cannot be made
   // (the record is then incomplete).
   std::unique_ptr<DeviceLog> OpenLog(std::size_t index);
@@ -97,6 +104,7 @@ class RunRecord {
   std::unique_ptr<OwnFolder> logs_;
   std::unique_ptr<AppendFile> journal_;
   std::map<std::string, Recorded> recorded_;  // by device label
+  bool stopped_by_window_ = false;
   mutable std::mutex mutex_;
   std::string missing_;  // guarded by mutex_
 };

@@ -36,10 +36,13 @@ class Fleet {
         width_(std::max<std::size_t>(1, std::min(plan_.jobs, setup.capacity))),
         canaries_(std::min(plan_.canary, plan_.devices.size())),
         outcomes_(plan_.devices.size()),
+        failed_(plan_.devices.size(), false),
         began_(setup.clock.Now()) {}
 
   RunReport Run() {
     setup_.observer.RunStarted(plan_, setup_.clock.WallNow());
+    CountEarlierFailures();
+    if (!WindowOpen()) WaitForWindow();
     while (true) {
       StartWhatMay();
       if (running_.empty() && (Halted() || next_ == plan_.devices.size()))
@@ -88,7 +91,6 @@ class Fleet {
     outcome.device = label;
     outcome.result = Result::kCompletedBefore;
     outcome.succeeded = true;
-    outcome.text = "Update completed.";
     setup_.observer.DeviceEnded(index, outcome);
     outcomes_[index] = std::move(outcome);
     if (index < canaries_) ++canaries_ended_;
@@ -107,7 +109,43 @@ class Fleet {
     };
   }
 
+  bool WindowOpen() {
+    return !plan_.window || plan_.window->Open(setup_.clock.LocalMinute());
+  }
+
+  // A run begun while its window is closed waits for it, or (without
+  // --wait-for-window) starts nothing; a stop request ends the wait.
+  void WaitForWindow() {
+    if (!plan_.wait_for_window) return CloseWindow();
+    setup_.observer.WaitingForWindow();
+    while (!WindowOpen() && stopping_ == Stopping::kNo)
+      Signals(setup_.stops.Wait(kTick));
+  }
+
+  void CloseWindow() {
+    stop_ = HaltReason::kWindow;
+    window_closed_ = setup_.clock.Now();
+    Halt halt;
+    halt.reason = HaltReason::kWindow;
+    halt.running = RunningNow();
+    setup_.observer.Halted(halt);
+  }
+
+  // A resume of a rollout its window stopped counts the canary and the
+  // budget over the whole rollout: each device once, by its latest line.
+  void CountEarlierFailures() {
+    if (!setup_.record || !plan_.resume || !setup_.record->StoppedByWindow())
+      return;
+    for (std::size_t i = 0; i < plan_.devices.size(); ++i) {
+      if (!setup_.record->FailedBefore(plan_.devices[i].label)) continue;
+      failed_[i] = true;
+      ++failures_;
+    }
+  }
+
   void StartWhatMay() {
+    if (!Halted() && next_ < plan_.devices.size() && !WindowOpen())
+      CloseWindow();
     while (!Halted() && running_.size() < width_ && next_ < Limit()) {
       const std::size_t index = next_++;
       if (Skipped(index)) continue;
@@ -200,8 +238,8 @@ class Fleet {
   void Tell(Progress& progress, SteadyTime now) {
     progress.devices = plan_.devices.size();
     progress.done = ended_;
-    progress.failed = failures_;
-    progress.succeeded = ended_ - failures_;
+    progress.failed = ended_failed_;
+    progress.succeeded = ended_ - ended_failed_;
     progress.running = running_.size();
     progress.halted = Halted();
     progress.seconds = Seconds(began_, now);
@@ -219,15 +257,23 @@ class Fleet {
     const std::size_t index = entry.index;
     DeviceOutcome outcome =
         Judge(plan_.mode, plan_.devices[index].label, entry.run->Legs());
-    outcome.seconds = Seconds(entry.started, setup_.clock.Now());
+    const SteadyTime now = setup_.clock.Now();
+    outcome.seconds = Seconds(entry.started, now);
+    if (window_closed_) last_end_ = now;
     entry.run.reset();  // joined: nothing writes its log any more
     ++ended_;
     Journal(outcome);
     setup_.observer.DeviceEnded(index, outcome);
     const bool failed = !outcome.succeeded;
+    ended_failed_ += failed ? 1 : 0;
     outcomes_[index] = std::move(outcome);
     if (index < canaries_) ++canaries_ended_;
-    if (failed) Failed(index);
+    if (failed_[index] && !failed) --failures_;  // it failed before
+    if (failed && !failed_[index]) {
+      failed_[index] = true;
+      Failed(index);
+    }
+    failed_[index] = failed;
   }
 
   // The journal is the run's write-ahead log: once a line is lost, no
@@ -246,6 +292,7 @@ class Fleet {
     setup_.observer.Halted(halt);
   }
 
+  // A device that had not failed before, failing now.
   void Failed(std::size_t index) {
     ++failures_;
     if (Halted()) return;
@@ -271,6 +318,8 @@ class Fleet {
     report.max_failures = plan_.max_failures;
     report.interrupted = stopping_ != Stopping::kNo;
     report.record_failure = record_failure_;
+    if (window_closed_ && last_end_ > *window_closed_)
+      report.window_overrun_seconds = Seconds(*window_closed_, last_end_);
     if (termination_status_ != 0) {
       report.signal_status = termination_status_;
     } else if (interrupts_ > 0) {
@@ -289,13 +338,17 @@ class Fleet {
   const std::size_t width_;
   const std::size_t canaries_;
   std::vector<std::optional<DeviceOutcome>> outcomes_;
+  std::vector<bool> failed_;  // each device by its latest end
   std::vector<Running> running_;
   std::size_t next_ = 0;
   std::size_t canaries_ended_ = 0;
   std::size_t ended_ = 0;  // devices run to their end, or skipped
-  std::size_t failures_ = 0;
+  std::size_t failures_ = 0;      // over the rollout, for the budget
+  std::size_t ended_failed_ = 0;  // this run's
   const SteadyTime began_;
   std::optional<HaltReason> stop_;
+  std::optional<SteadyTime> window_closed_;
+  SteadyTime last_end_{};
   std::string record_failure_;
   Stopping stopping_ = Stopping::kNo;
   int interrupts_ = 0;

@@ -7,14 +7,16 @@ namespace {
 
 // The system's name lookup, and a reply complete once the device's closing
 // token has come and the line stayed quiet.
-AsioHttpTransportOptions DeviceTransport() {
+AsioHttpTransportOptions DeviceTransport(AsioEventLoop* loop) {
   AsioHttpTransportOptions options;
   options.reply_closed = &EndsWithClosingToken;
+  options.loop = loop;
   return options;
 }
 
 }  // namespace
 
-ProductPlatform::ProductPlatform() : transport_(DeviceTransport()) {}
+ProductPlatform::ProductPlatform(AsioEventLoop* loop)
+    : transport_(DeviceTransport(loop)) {}
 
 }  // namespace hj5

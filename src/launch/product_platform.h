@@ -24,7 +24,9 @@ using ProductFtpClient = CurlFtpClient;
 // one runner: a stopped runner leaves them cancelled for good.
 class ProductPlatform {
  public:
-  ProductPlatform();
+  // With a loop, the transport's exchanges run on it (a fleet's devices
+  // share one); it must outlive the platform.
+  explicit ProductPlatform(AsioEventLoop* loop = nullptr);
   ProductPlatform(const ProductPlatform&) = delete;
   ProductPlatform& operator=(const ProductPlatform&) = delete;
 

@@ -2,6 +2,11 @@
 
 #include <asio.hpp>
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <exception>
 #include <memory>
 #include <system_error>
@@ -168,6 +173,8 @@ class Call : public std::enable_shared_from_this<Call> {
         buffer_(HttpTransport::kReplyCapacity, '\0') {}
 
   bool done() const { return done_; }
+  // Called by End(), on the thread that ends the exchange.
+  void OnEnd(std::function<void()> ended) { ended_ = std::move(ended); }
   Status TakeStatus() { return std::move(status_); }
   std::string_view held() const { return {buffer_.data(), held_}; }
 
@@ -210,6 +217,7 @@ class Call : public std::enable_shared_from_this<Call> {
   bool done_ = false;
   Status status_;
   std::unique_ptr<PendingLookup> pending_;
+  std::function<void()> ended_;
 };
 
 void Call::Start(const std::string& address, std::uint16_t port,
@@ -239,6 +247,7 @@ void Call::End(Ending ending, std::string_view failure) {
   socket_.close(ignored);
   const std::string_view target = phase_ == Phase::kResolving ? host_ : target_;
   status_ = EndStatus(phase_, ending, {target, failure, held_, limit_seconds_});
+  if (ended_) ended_();
 }
 
 // The answer may come on any thread: it is posted to the exchange's
@@ -381,15 +390,33 @@ class AsioHttpTransport::Impl {
   void Cancel();
 
  private:
+  // An exchange on the loop the transports share: started there, waited
+  // for here.
+  Status ExchangeOnLoop(const std::string& address, std::uint16_t port,
+                        std::string_view request, std::string* reply,
+                        std::uint16_t limit_seconds);
+
+  // What a cancel posted to a shared loop reaches, however long after the
+  // transport has gone: the exchange in progress.
+  struct Current {
+    std::mutex mutex;
+    std::shared_ptr<Call> call;  // guarded by mutex
+  };
+
   std::unique_ptr<NameLookup> own_lookup_;
   AsioHttpTransportOptions options_;  // its lookup is never null
-  asio::io_context io_;
+  std::optional<asio::io_context> own_io_;  // without a shared loop
+  asio::io_context& io_;
   std::atomic<bool> stopped_{false};
-  std::shared_ptr<Call> current_;  // touched on the exchange thread only
+  std::shared_ptr<Call> current_;  // own loop: the exchange thread only
+  const std::shared_ptr<Current> shared_ = std::make_shared<Current>();
 };
 
 AsioHttpTransport::Impl::Impl(AsioHttpTransportOptions options)
-    : options_(std::move(options)) {
+    : options_(std::move(options)),
+      own_io_(options_.loop ? std::nullopt
+                            : std::make_optional<asio::io_context>()),
+      io_(options_.loop ? options_.loop->context() : *own_io_) {
   if (options_.lookup == nullptr) {
     own_lookup_ = std::make_unique<SystemNameLookup>();
     options_.lookup = own_lookup_.get();
@@ -407,6 +434,8 @@ Status AsioHttpTransport::Impl::Exchange(const std::string& address,
                                          std::string* reply,
                                          std::uint16_t limit_seconds) {
   reply->clear();
+  if (options_.loop)
+    return ExchangeOnLoop(address, port, request, reply, limit_seconds);
   std::shared_ptr<Call> call;
   try {
     io_.restart();
@@ -434,18 +463,98 @@ Status AsioHttpTransport::Impl::Exchange(const std::string& address,
   return call->TakeStatus();
 }
 
+// Every handler of the call runs on the loop's one thread; this thread
+// only starts it there and waits for its end. Its descriptors live only
+// while it does.
+Status AsioHttpTransport::Impl::ExchangeOnLoop(const std::string& address,
+                                               std::uint16_t port,
+                                               std::string_view request,
+                                               std::string* reply,
+                                               std::uint16_t limit_seconds) {
+  struct Ended {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+  };
+  auto ended = std::make_shared<Ended>();
+  std::shared_ptr<Call> call;
+  try {
+    call = std::make_shared<Call>(io_, options_, request);
+    call->OnEnd([ended] {
+      {
+        std::lock_guard lock(ended->mutex);
+        ended->done = true;
+      }
+      ended->changed.notify_all();
+    });
+    {
+      std::lock_guard lock(shared_->mutex);
+      shared_->call = call;
+    }
+    asio::post(io_, [call, address, port, limit_seconds,
+                     stopped = stopped_.load()] {
+      if (stopped) return call->End(Ending::kStopped);
+      try {
+        call->Start(address, port, limit_seconds);
+      } catch (const std::exception& error) {
+        call->End(Ending::kNoResources, error.what());
+      }
+    });
+  } catch (const std::exception& error) {
+    std::lock_guard lock(shared_->mutex);
+    shared_->call.reset();
+    return EndStatus(Phase::kOpening, Ending::kNoResources,
+                     {{}, error.what(), 0, 0});
+  }
+  {
+    std::unique_lock lock(ended->mutex);
+    ended->changed.wait(lock, [&] { return ended->done; });
+  }
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->call.reset();
+  }
+  reply->assign(call->held());
+  return call->TakeStatus();
+}
+
 // The flag stops every later exchange; the posted handler ends the one in
 // progress. Should the post itself fail (no memory), that exchange still
 // ends at its deadline.
 void AsioHttpTransport::Impl::Cancel() {
   stopped_.store(true);
   try {
+    if (options_.loop) {
+      asio::post(io_, [current = shared_] {
+        std::lock_guard lock(current->mutex);
+        if (current->call) current->call->End(Ending::kStopped);
+      });
+      return;
+    }
     asio::post(io_, [this] {
       if (current_) current_->End(Ending::kStopped);
     });
   } catch (const std::exception&) {
   }
 }
+
+// One io_context, run by a thread of its own until the loop goes.
+class AsioEventLoop::Impl {
+ public:
+  Impl() : work_(asio::make_work_guard(io_)), thread_([this] { io_.run(); }) {}
+  ~Impl() {
+    work_.reset();
+    io_.stop();
+    thread_.join();
+  }
+  asio::io_context io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  std::thread thread_;
+};
+
+AsioEventLoop::AsioEventLoop() : impl_(std::make_unique<Impl>()) {}
+AsioEventLoop::~AsioEventLoop() = default;
+asio::io_context& AsioEventLoop::context() { return impl_->io_; }
 
 AsioHttpTransport::AsioHttpTransport()
     : AsioHttpTransport(AsioHttpTransportOptions{}) {}

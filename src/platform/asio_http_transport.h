@@ -11,7 +11,31 @@
 #include "platform/http_transport.h"
 #include "platform/name_lookup.h"
 
+
+namespace asio {
+class io_context;
+}  // namespace asio
+
 namespace hj5 {
+
+// An event loop that many transports' exchanges share (a fleet's devices):
+// one io_context, one epoll and its wake-ups for all of them, run by a
+// thread of its own, instead of one of each per transport.
+// Threading: any thread; every transport that uses it must be gone before
+// it is.
+class AsioEventLoop {
+ public:
+  AsioEventLoop();
+  ~AsioEventLoop();
+  AsioEventLoop(const AsioEventLoop&) = delete;
+  AsioEventLoop& operator=(const AsioEventLoop&) = delete;
+
+  asio::io_context& context();
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // How an AsioHttpTransport looks names up and decides that a reply is
 // complete.
@@ -28,6 +52,10 @@ struct AsioHttpTransportOptions {
   // thread after every read. Empty: no such rule, a reply then ends only by
   // the other rules below.
   std::function<bool(std::string_view held)> reply_closed;
+  // The loop the exchanges run on; null: each exchange runs on the calling
+  // thread, on an io_context of the transport's own (three descriptors
+  // held for the transport's life). Must outlive the transport.
+  AsioEventLoop* loop = nullptr;
 };
 
 // The product's transport: one TCP connection per exchange on standalone
@@ -47,7 +75,9 @@ struct AsioHttpTransportOptions {
 //     receive together; not per read).
 //
 // Threading: Exchange() runs on the calling thread, one exchange at a time
-// per object; the object starts no thread of its own.
+// per object; the object starts no thread of its own. With a shared loop
+// (the options' `loop`) the exchange's handlers run on the loop's thread
+// and Exchange() waits for its end.
 // An exchange ends at its deadline or on Cancel() even while the lookup is
 // pending: the lookup is then abandoned, and neither the exchange nor the
 // destructor waits for it. Cancel() may be called from any thread while the

@@ -266,5 +266,45 @@ TEST_F(CliE2eTest, APasswordPlantedAnywhereIsEchoedNowhere) {
   }
 }
 
+
+// The machine's clock moved (libfaketime) to ten seconds before the window
+// closes: the first device starts, the second never does, the run exits 5;
+// in the next window a resume updates the second alone.
+TEST_F(CliE2eTest, AWindowClosesAfterTheFirstDeviceAndAResumeFinishesTheRest) {
+  const char* faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+  if (!std::filesystem::exists(faketime)) GTEST_SKIP() << "no libfaketime";
+  const auto owned = Devices(2);
+  for (const auto& device : owned) ASSERT_TRUE(device->ok());
+  const std::string list = DeviceList(Pointers(owned));
+  const std::string folder = Folder("window");
+  const auto at = [&](const char* when) {
+    return std::vector<std::string>{
+        "HJ5_PASSWORD=hj5pass", "TZ=UTC", "FAKETIME_DONT_FAKE_MONOTONIC=1",
+        std::string("LD_PRELOAD=") + faketime, std::string("FAKETIME=@") + when};
+  };
+  CliProcess closing({"--devices", list, "--id", "admin", "--jobs", "1",
+                      "--window", "01:00-05:00", "--results", folder, "--json",
+                      path_},
+                     at("2026-12-09 04:59:50"));
+  EXPECT_EQ(closing.Wait(60s), 5) << closing.ErrorText();
+  const nlohmann::json summary = JsonLine(closing.lines().back());
+  EXPECT_EQ(TextOf(summary, "stopped_by"), "window");
+  EXPECT_EQ(TextOf(SummaryOf(closing.lines(), Label(*owned[1])), "result"),
+            "not started");
+  EXPECT_GT(summary["window_overrun_seconds"].get<double>(), 0);
+  EXPECT_TRUE(owned[1]->RequestBodies().empty());
+  CliProcess refused({"--devices", list, "--id", "admin", "--window",
+                      "01:00-05:00", "--resume", folder, path_},
+                     at("2026-12-09 12:00:00"));
+  EXPECT_EQ(refused.Wait(20s), 2);
+  owned[0]->ClearRecords();
+  CliProcess resumed({"--devices", list, "--id", "admin", "--window",
+                      "01:00-05:00", "--resume", folder, "--json", path_},
+                     at("2026-12-10 01:00:00"));
+  EXPECT_EQ(resumed.Wait(60s), 0) << resumed.ErrorText();
+  EXPECT_TRUE(owned[0]->RequestBodies().empty());
+  EXPECT_EQ(owned[1]->StoredFile(path_.substr(5)), content_);
+}
+
 }  // namespace
 }  // namespace hj5::test

@@ -146,6 +146,7 @@ class StalledWriter final : public RunObserver {
   }
   void Progressed(const Progress& p) override { Hold(), target_.Progressed(p); }
   void Halted(const Halt& h) override { Hold(), target_.Halted(h); }
+  void WaitingForWindow() override { Hold(), target_.WaitingForWindow(); }
   void Dropped(std::size_t n) override { Hold(), target_.Dropped(n); }
   void RunEnded(const RunReport& r, int s) override {
     Hold(), target_.RunEnded(r, s);
@@ -182,6 +183,44 @@ TEST_F(EngineTest, AStalledOutputHoldsNoDeviceAndLosesNoTextNorEnd) {
     EXPECT_THAT(seen_.lines, Contains("end d" + std::to_string(i) + " restored"));
   EXPECT_EQ(seen_.lines.back(), "exit 143");
   EXPECT_THAT(seen_.lines, Not(Contains("exit 0")));
+}
+
+
+// A window across midnight that closes while devices run: those finish,
+// the rest never start, and the summary knows by how long they overran.
+TEST_F(EngineTest, TheWindowStartsDevicesOnlyWhileItIsOpen) {
+  Plan plan = PlanOf(6, /*jobs=*/2);
+  plan.window = Window{23 * 60 + 57, 1};  // 23:57-00:01
+  for (std::size_t i = 0; i < 6; ++i) runs_.script(i).ms = 120000;
+  time_.StartAt(23, 58);
+  const RunReport report = Run(plan);
+  EXPECT_THAT(runs_.started, ElementsAre(0, 1, 2, 3));  // 23:58, 00:00
+  EXPECT_THAT(seen_.lines, Contains("halt window 2"));   // 00:01
+  EXPECT_EQ(report.Count(true, true), 4u);
+  EXPECT_NEAR(report.window_overrun_seconds, 60, 0.5);  // ended 00:02
+  EXPECT_EQ(ExitStatus(report), exit_status::kWindowClosed);
+}
+
+TEST_F(EngineTest, ARunWaitsForItsWindowUnlessAStopEndsTheWait) {
+  Plan plan = PlanOf(2);
+  plan.window = Window{23 * 60 + 57, 1};
+  plan.wait_for_window = true;
+  time_.StartAt(23, 50);
+  const RunReport report = Run(plan);
+  EXPECT_EQ(seen_.lines.front(), "wait window");
+  EXPECT_EQ(runs_.started.size(), 2u);
+  EXPECT_GE(time_.ms(), 7 * 60000);  // not before 23:57
+  EXPECT_EQ(ExitStatus(report), 0);
+
+  FakeFleetTime time;
+  FakeDeviceRuns runs(time);
+  RecordingObserver seen;
+  time.StartAt(20, 0);
+  time.InterruptAt(5000ms);
+  const RunReport stopped = RunFleet({plan, 100, time, time, runs, seen});
+  EXPECT_TRUE(runs.started.empty());
+  EXPECT_LT(time.ms(), 6000);
+  EXPECT_EQ(ExitStatus(stopped), 130);
 }
 
 }  // namespace

@@ -25,6 +25,11 @@ class FakeFleetTime final : public FleetClock, public StopSource {
  public:
   SteadyTime Now() override { return SteadyTime(Elapsed()); }
   WallTime WallNow() override { return WallTime(Elapsed()); }
+  // The local time of day starts at `first_minute_` and moves with the rest.
+  int LocalMinute() override {
+    return static_cast<int>((first_minute_ + ms_ / 60000) % (24 * 60));
+  }
+  void StartAt(int hours, int minutes) { first_minute_ = hours * 60 + minutes; }
 
   StopRequests Wait(std::chrono::milliseconds limit) override {
     ms_ += limit.count();
@@ -55,6 +60,7 @@ class FakeFleetTime final : public FleetClock, public StopSource {
   }
 
   std::atomic<std::int64_t> ms_{0};
+  std::int64_t first_minute_ = 12 * 60;
   std::mutex mutex_;
   std::multimap<std::int64_t, StopRequests> stops_;
 };
@@ -119,6 +125,7 @@ class RecordingObserver final : public RunObserver {
   }
   void Progressed(const Progress&) override {}
   void Halted(const Halt& halt) override;
+  void WaitingForWindow() override { Tell("wait window"); }
   void Dropped(std::size_t count) override { dropped += count; }
   void RunEnded(const RunReport&, int exit_status) override {
     Tell("exit " + std::to_string(exit_status));

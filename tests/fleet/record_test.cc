@@ -252,5 +252,38 @@ TEST_F(RecordTest, JunitXmlIsValidXmlForAnyBytes) {
 }
 #endif
 
+
+// A rollout its window stopped goes on in the next window as one: the
+// budget counts every device once, by its latest line.
+TEST_F(RecordTest, AResumedWindowRolloutCountsItsBudgetOverTheWholeRollout) {
+  Plan plan = PlanFor(RunMode::kUpdate, kXml, /*resume=*/true);
+  plan.devices = PlanOf(6).devices;
+  plan.jobs = 1;
+  plan.max_failures = 2;
+  const std::string sha = plan.snapshot->sha256();
+  const auto line = [&](const char* device, const char* result, bool ok) {
+    return R"({"device":")" + std::string(device) + R"(","result":")" +
+           result + R"(","succeeded":)" + (ok ? "true" : "false") +
+           R"(,"sha256":")" + sha + "\"}\n";
+  };
+  WriteFile("run.json", R"({"mode":"update","sha256":")" + sha + "\"}\n");
+  WriteFile("journal.jsonl", line("d0", "failed", false) +
+                                 line("d1", "failed", false));
+  WriteFile("summary.json", R"({"stopped_by": "window"})");
+  FakeFleetTime time;
+  FakeDeviceRuns runs(time);
+  RecordingObserver seen;
+  runs.script(1).completes = false;  // fails again: still one failure
+  runs.script(2).completes = false;
+  runs.script(3).completes = false;
+  auto opened = Open(plan);
+  auto& record = std::get<std::unique_ptr<RunRecord>>(opened);
+  RunFleet({plan, 100, time, time, runs, seen, record.get()});
+  // d0 completes (1 failure left), d1 fails again (still 2), d2 and d3 fail
+  // (3 > 2): nothing after d3.
+  EXPECT_THAT(runs.started, ElementsAre(0, 1, 2, 3));
+  EXPECT_THAT(seen.lines, Contains("halt budget 0"));
+}
+
 }  // namespace
 }  // namespace hj5::fleet::test

@@ -24,7 +24,7 @@ STUB = """#!/bin/sh
 printf '%s\\0' "$@" >> "$STUB_ARGV"
 printf '\\n' >> "$STUB_ARGV"
 echo '{"kind": "summary", "succeeded": 1, "failed": 1, "not_started": 0,'\
-' "stopped_by": "canary", "interrupted": false, "devices":'\
+' "stopped_by": "'"${STUB_STOPPED:-canary}"'", "interrupted": false, "devices":'\
 ' [{"succeeded": false, "text": "Update Failure."},'\
 ' {"succeeded": true, "text": "Update completed."}]}'
 exit "$STUB_EXIT"
@@ -165,6 +165,23 @@ class FleetInventoryTest(unittest.TestCase):
                   newline="") as f:
             self.assertEqual(list(csv.reader(f)), self.rows[:2])
         self.assertEqual(self.left_on_runner(), [])
+
+    def test_a_window_passes_through_and_its_close_carries_the_rest(self):
+        inventory = self.inventory("--shares", self.path("shares"),
+                                   "--runner", "localhost")
+        self.env.update(STUB_EXIT="5", STUB_STOPPED="window")
+        self.run_tool(
+            "ansible-playbook", "-i", inventory, "rollout.yml",
+            "-e", "hj5_update=" + self.stub, "-e", "hj5_file=/srv/site.xml",
+            "-e", "hj5_window=01:00-05:00",
+            "-e", "hj5_shares=" + self.path("shares"),
+            "-e", "hj5_results=" + self.path("results"))
+        [argv] = self.stub_runs()
+        self.assertEqual(argv[-3:], ["--window", "01:00-05:00",
+                                     "/srv/site.xml"])
+        with open(self.path("results", "left", "localhost.csv"),
+                  newline="") as f:
+            self.assertEqual(list(csv.reader(f)), self.rows[:2])
 
     def test_no_password_left_when_hj5_update_cannot_be_run(self):
         # Without hj5_file the task that runs hj5-update fails, after the

@@ -98,6 +98,12 @@ void RunView::Halted(const fleet::Halt& halt) {
   head_version_ = ++version_;
 }
 
+void RunView::WaitingForWindow() {
+  std::lock_guard lock(mutex_);
+  banner_ = WindowWaitNote(*plan_->window);
+  head_version_ = ++version_;
+}
+
 void RunView::RunEnded(const fleet::RunReport& report, int exit_status) {
   std::lock_guard lock(mutex_);
   exit_ = exit_status;

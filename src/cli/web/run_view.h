@@ -37,6 +37,7 @@ class RunView final : public fleet::RunObserver {
   void Progressed(const fleet::Progress& progress) override;
   void Halted(const fleet::Halt& halt) override;
   void Dropped(std::size_t) override {}
+  void WaitingForWindow() override;
   void RunEnded(const fleet::RunReport& report, int exit_status) override;
 
  private:
