@@ -52,6 +52,12 @@ bool ReadableByOthers(const std::string& path);
 // no such limit (a large count).
 std::size_t DescriptorsAvailable(std::string* note);
 
+// Prepares the process for `threads` threads that mostly wait. On Linux
+// 6.16 and later a process's private futex hash starts at 16 slots, and
+// thousands of waiting threads in 16 slots make every wake-up scan hundreds
+// of waiters: the hash is given room for them. Elsewhere nothing.
+void PrepareForThreads(std::size_t threads);
+
 // The operator's Ctrl-C and the system's requests to end. Constructed once,
 // by main, before any other thread starts; the handlers only record them.
 // While it lives they no longer end the process: the run decides.

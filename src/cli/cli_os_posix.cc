@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -86,6 +87,14 @@ std::optional<std::string> Environment(const char* name) {
 }
 
 std::optional<std::string> DeviceText(const std::string& text) { return text; }
+
+void PrepareForThreads(std::size_t threads) {
+  constexpr int kFutexHash = 78;         // PR_FUTEX_HASH
+  constexpr unsigned long kSetSlots = 1;  // PR_FUTEX_HASH_SET_SLOTS
+  unsigned long slots = 1024;
+  while (slots < 2 * threads && slots < 65536) slots *= 2;
+  ::prctl(kFutexHash, kSetSlots, slots, 0UL, 0UL);  // older kernels: EINVAL
+}
 
 bool ReadableByOthers(const std::string& path) {
   struct stat info {};

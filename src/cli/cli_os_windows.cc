@@ -164,6 +164,8 @@ bool ReadableByOthers(const std::string&) { return false; }
 
 // Sockets and files are handles here, with no per-process limit of the
 // POSIX kind.
+void PrepareForThreads(std::size_t) {}
+
 std::size_t DescriptorsAvailable(std::string*) {
   return static_cast<std::size_t>(1) << 20;
 }

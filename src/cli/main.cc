@@ -158,6 +158,7 @@ int Run(fleet::Plan& plan, const Options& options) {
   }
   const std::size_t capacity = Capacity(plan);
   if (capacity == 0) return fleet::exit_status::kSomeFailed;
+  PrepareForThreads(capacity);
   InterruptWatch watch;
   Stops stops(watch);
   web::RunView view;

@@ -58,9 +58,11 @@ std::string PlainLine(const std::string& device, const Event& event) {
 }
 
 // One JSON object a line; a byte that is no part of valid UTF-8 (texts
-// from devices and servers may hold any) becomes U+FFFD.
+// from devices and servers may hold any) becomes U+FFFD. The lines are
+// flushed with the next progress, a few times a second, and with every
+// note.
 void WriteJson(std::ostream& out, const nlohmann::ordered_json& object) {
-  out << fleet::JsonLineOf(object) << "\n" << std::flush;
+  out << fleet::JsonLineOf(object) << "\n";
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -98,7 +100,7 @@ void StreamWriter::DeviceEvent(std::size_t index, const Event& event) {
     }
     case OutputMode::kPlain:
       if (std::string line = PlainLine(device, event); !line.empty())
-        out_ << line << "\n" << std::flush;
+        out_ << line << "\n";
       break;
     case OutputMode::kLive:
       // The boxes the form would have shown; the summary tells how each
@@ -123,12 +125,12 @@ void StreamWriter::DeviceEnded(std::size_t,
                      {"text", result},
                      {"cause", ""}});
   } else if (mode_ == OutputMode::kPlain) {
-    out_ << Now() << " " << Shown(outcome.device) << " end " << result << "\n"
-         << std::flush;
+    out_ << Now() << " " << Shown(outcome.device) << " end " << result << "\n";
   }
 }
 
 void StreamWriter::Progressed(const fleet::Progress& progress) {
+  out_ << std::flush;  // the lines since the last progress
   if (mode_ == OutputMode::kPlain) {
     if (progress.seconds - last_progress_ < kProgressEvery) return;
     last_progress_ = progress.seconds;
@@ -167,6 +169,7 @@ void StreamWriter::Dropped(std::size_t events) {
 void StreamWriter::Note(const std::string& text) {
   if (mode_ == OutputMode::kJson) {
     WriteJson(out_, {{"time", Now()}, {"kind", "note"}, {"text", text}});
+    out_ << std::flush;
   } else if (mode_ == OutputMode::kPlain) {
     out_ << Now() << " " << text << "\n" << std::flush;
   } else {
@@ -209,6 +212,7 @@ void StreamWriter::RunEnded(const fleet::RunReport& report, int exit_status) {
   if (mode_ == OutputMode::kJson) {
     WriteJson(out_, fleet::SummaryJson(report, exit_status,
                                        std::chrono::system_clock::now()));
+    out_ << std::flush;
   } else {
     if (mode_ == OutputMode::kLive) {
       EraseLive();

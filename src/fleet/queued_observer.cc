@@ -27,6 +27,9 @@ void QueuedObserver::Push(Call call, bool droppable) {
       dropped_ = 0;
     }
     calls_.push_back(std::move(call));
+    // The queue's thread takes every call waiting when it wakes: it is
+    // woken only when it sleeps.
+    if (!idle_) return;
   }
   changed_.notify_all();
 }
@@ -34,16 +37,18 @@ void QueuedObserver::Push(Call call, bool droppable) {
 void QueuedObserver::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
+    idle_ = true;
+    changed_.notify_all();  // a Drain() may wait for this
     changed_.wait(lock, [this] { return closing_ || !calls_.empty(); });
+    idle_ = false;
     if (calls_.empty()) return;  // closing, and everything written
-    Call call = std::move(calls_.front());
-    calls_.pop_front();
-    ++unsent_;
+    std::deque<Call> taken;
+    taken.swap(calls_);
+    unsent_ = taken.size();
     lock.unlock();
-    call(target_);
+    for (Call& call : taken) call(target_);
     lock.lock();
-    --unsent_;
-    changed_.notify_all();
+    unsent_ = 0;
   }
 }
 

@@ -60,6 +60,7 @@ class QueuedObserver final : public RunObserver {
   std::size_t unsent_ = 0;     // guarded: calls taken, not yet returned
   std::size_t dropped_ = 0;    // guarded: not yet told
   bool closing_ = false;       // guarded
+  bool idle_ = false;          // guarded: the queue's thread waits
   std::thread thread_;
 };
 

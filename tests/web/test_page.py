@@ -7,12 +7,11 @@ Screenshots go to $HJ5_SCREENSHOTS (default /tmp/hj5-web-shots).
 
 Run: HJ5_UPDATE=.../hj5-update /usr/bin/python3 -m unittest -v test_page
 """
-import csv
 import http.client
 import json
 import os
-import select
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -23,53 +22,13 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
 from browser import Browser
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "support"))
+from fleet import Fleet  # noqa: E402
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-EMULATOR = os.path.join(HERE, "..", "..", "emulator", "hj5-emulator")
 TOOL = os.environ.get("HJ5_UPDATE", "hj5-update")
 SHOTS = os.environ.get("HJ5_SCREENSHOTS", "/tmp/hj5-web-shots")
 XML = '<?xml version="1.0"?>\n<config><a>1</a></config>\n'
-
-
-class Fleet:
-    """An emulated fleet; some devices fail, the list says which."""
-
-    def __init__(self, work, count, reboot_seconds, fail_fraction=0.0):
-        self.devices_csv = os.path.join(work, "devices.csv")
-        failing = os.path.join(work, "failing.csv")
-        args = ["/usr/bin/python3", EMULATOR, "--devices", str(count),
-                "--devices-csv", self.devices_csv, "--reboot-seconds",
-                str(reboot_seconds), "--exit-on-stdin-eof"]
-        if fail_fraction:
-            args += ["--fail-fraction", str(fail_fraction),
-                     "--fail-kinds", "ftp_on_refused,mark_refused",
-                     "--fault-list", failing]
-        self.process = subprocess.Popen(args, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-        ready, _, _ = select.select([self.process.stdout], [], [], 30)
-        line = self.process.stdout.readline() if ready else ""
-        if not line.startswith("devices="):
-            self.stop()
-            raise RuntimeError("the emulator did not start: " + line)
-        self.control = int(line.split("control=")[1])
-        with open(self.devices_csv) as f:
-            self.labels = ["%s:%s" % (r["address"], r["http_port"])
-                           for r in csv.DictReader(f)]
-        self.failing = set()
-        if fail_fraction:
-            with open(failing) as f:
-                self.failing = {"%s:%s" % (r["address"], r["http_port"])
-                                for r in csv.DictReader(f)}
-        os.chmod(self.devices_csv, 0o600)
-
-    def params(self, index):
-        url = "http://127.0.0.1:%d/devices/%d/params" % (self.control, index)
-        with urllib.request.urlopen(url, timeout=10) as reply:
-            return json.load(reply)
-
-    def stop(self):
-        self.process.stdin.close()
-        self.process.wait(30)
 
 
 class Run:
