@@ -14,6 +14,7 @@ using fleet::ParsePort;
 constexpr const char* kUsage = R"(Usage: hj5-update [options] FILE.xml
        hj5-update --check [options] [FILE.xml]
        hj5-update --restore [options]
+       hj5-update --report DIR
 
 Puts FILE.xml onto HJ-5 devices and runs their update, step for step and
 text for text as the form does: identity check, FTP on, update mark,
