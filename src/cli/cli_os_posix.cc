@@ -89,7 +89,7 @@ std::optional<std::string> Environment(const char* name) {
 std::optional<std::string> DeviceText(const std::string& text) { return text; }
 
 void PrepareForThreads(std::size_t threads) {
-  constexpr int kFutexHash = 78;         // PR_FUTEX_HASH
+  constexpr int kFutexHash = 78;          // PR_FUTEX_HASH
   constexpr unsigned long kSetSlots = 1;  // PR_FUTEX_HASH_SET_SLOTS
   unsigned long slots = 1024;
   while (slots < 2 * threads && slots < 65536) slots *= 2;

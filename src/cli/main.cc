@@ -92,7 +92,8 @@ std::unique_ptr<web::WebServer> ServePage(const Options& options,
   }
   if (!server->loopback()) {
     Say("warning: the run's page listens beyond this machine, on " +
-        where->address + "; whoever has its address with the token can stop "
+        where->address +
+        "; whoever has its address with the token can stop "
         "the run");
   }
   Say("the run's page: " + server->Url());

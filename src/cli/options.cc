@@ -225,12 +225,11 @@ void Describe(CLI::App& app, Raw& raw) {
                  "the running ones finish and the rest is left\n"
                  "for --resume; exit 5")
       ->check(CLI::Validator(
-                  [](std::string& text) {
-                    std::string error;
-                    return fleet::ParseWindow(text, &error) ? std::string()
-                                                            : error;
-                  },
-                  ""))
+          [](std::string& text) {
+            std::string error;
+            return fleet::ParseWindow(text, &error) ? std::string() : error;
+          },
+          ""))
       ->type_name("HH:MM-HH:MM")
       ->group(many);
   app.add_flag("--wait-for-window", raw.wait_for_window,

@@ -59,8 +59,7 @@ std::variant<DeviceList, PlanRefusal> ReadDevices(const Options& options,
   if (!options.devices_file) {
     const std::optional<fleet::Endpoint> endpoint =
         fleet::ParseEndpoint(options.address, &error);
-    if (!endpoint)
-      return Refused("address: " + error + ": " + options.address);
+    if (!endpoint) return Refused("address: " + error + ": " + options.address);
     if (endpoint->port && options.http_port)
       return Refused("the HTTP port is given twice (--address, --http-port)");
     DeviceEntry device;
@@ -158,7 +157,8 @@ std::variant<fleet::Plan, PlanRefusal> Prepare(const Options& options,
   request.wait_for_window = options.wait_for_window;
   fleet::PlanHost engine;
   engine.device_text = host.device_text;
-  engine.complete_devices = [&options, &host](std::vector<DeviceEntry>& devices) {
+  engine.complete_devices = [&options,
+                             &host](std::vector<DeviceEntry>& devices) {
     return ApplyFallbacks(options, host, devices);
   };
   engine.lookup = host.lookup;

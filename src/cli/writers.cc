@@ -16,9 +16,7 @@ using fleet::EventKind;
 // How often plain output tells the run's progress, in seconds.
 constexpr double kProgressEvery = 5;
 
-std::string Now() {
-  return fleet::UtcText(std::chrono::system_clock::now());
-}
+std::string Now() { return fleet::UtcText(std::chrono::system_clock::now()); }
 
 std::string Percent(std::uint64_t bytes, std::uint64_t total) {
   const std::uint64_t percent = total == 0 ? 100 : bytes * 100 / total;
@@ -84,11 +82,12 @@ void StreamWriter::DeviceEvent(std::size_t index, const Event& event) {
   const std::string& device = plan_->devices[index].label;
   switch (mode_) {
     case OutputMode::kJson: {
-      nlohmann::ordered_json object = {{"device", device},
-                                       {"time", fleet::UtcText(event.time)},
-                                       {"kind", fleet::EventKindName(event.kind)},
-                                       {"text", fleet::EventText(event)},
-                                       {"cause", event.cause}};
+      nlohmann::ordered_json object = {
+          {"device", device},
+          {"time", fleet::UtcText(event.time)},
+          {"kind", fleet::EventKindName(event.kind)},
+          {"text", fleet::EventText(event)},
+          {"cause", event.cause}};
       if (event.kind == EventKind::kWarning) object["code"] = event.code;
       if (IsUpload(event)) {
         object["bytes"] = event.bytes;
@@ -158,9 +157,7 @@ void StreamWriter::Halted(const fleet::Halt& halt) {
   }
 }
 
-void StreamWriter::WaitingForWindow() {
-  Note(WindowWaitNote(*plan_->window));
-}
+void StreamWriter::WaitingForWindow() { Note(WindowWaitNote(*plan_->window)); }
 
 void StreamWriter::Dropped(std::size_t events) {
   Note(std::to_string(events) + " events not shown");

@@ -48,9 +48,8 @@ std::vector<std::vector<std::string>> ResolveAll(
     if (answers->changed.wait_until(lock, deadline) == std::cv_status::timeout)
       break;
   }
-  answers->changed.wait_until(lock, deadline, [&] {
-    return answers->answered == pending.size();
-  });
+  answers->changed.wait_until(
+      lock, deadline, [&] { return answers->answered == pending.size(); });
   std::vector<std::vector<std::string>> found = answers->found;
   lock.unlock();
   pending.clear();  // abandons those that did not answer

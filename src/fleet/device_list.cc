@@ -5,7 +5,6 @@
 #include <cctype>
 #include <map>
 
-
 namespace hj5::fleet {
 namespace {
 

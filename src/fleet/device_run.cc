@@ -44,8 +44,8 @@ class ProductDeviceRun final : public DeviceRun {
         loop_(loop),
         clock_(clock),
         sink_(std::move(sink)),
-        run_(std::make_unique<Leg>(loop, clock, sink_,
-                                   ProcedureOf(plan.mode))) {
+        run_(
+            std::make_unique<Leg>(loop, clock, sink_, ProcedureOf(plan.mode))) {
     Leg& leg = *run_;
     leg.form.Attach({[&leg] { return leg.runner.SendFirmware(); },
                      [&leg] { return leg.platform.platform().ftp.BytesSent(); },

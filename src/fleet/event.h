@@ -26,8 +26,8 @@ enum class EventKind {
 struct Event {
   EventKind kind = EventKind::kStatus;
   std::string text;
-  std::string cause;  // why, for a box whose failure has one
-  int code = 0;       // a warning's failure code; an upload's result
+  std::string cause;        // why, for a box whose failure has one
+  int code = 0;             // a warning's failure code; an upload's result
   std::uint64_t bytes = 0;  // upload, uploaded
   std::uint64_t total = 0;
   WallTime time;  // when it happened

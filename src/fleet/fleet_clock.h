@@ -48,9 +48,7 @@ struct StopRequests {
   int drains = 0;
   int restores = 0;
 
-  bool any() const {
-    return interrupts + terminations + drains + restores > 0;
-  }
+  bool any() const { return interrupts + terminations + drains + restores > 0; }
   void Add(const StopRequests& more) {
     interrupts += more.interrupts;
     terminations += more.terminations;

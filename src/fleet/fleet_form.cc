@@ -108,9 +108,12 @@ Status FleetForm::SendNow() {
   std::lock_guard lock(mutex_);
   uploading_ = false;
   if (interrupted_) return sent;
-  Event event{EventKind::kUploaded, "",
-              "",                   sent.code(),
-              upload_.bytes_sent(), upload_.total,
+  Event event{EventKind::kUploaded,
+              "",
+              "",
+              sent.code(),
+              upload_.bytes_sent(),
+              upload_.total,
               clock_.WallNow()};
   sink_(event);
   return sent;

@@ -78,11 +78,11 @@ enum class HaltReason {
 
 struct Halt {
   HaltReason reason = HaltReason::kCanary;
-  std::size_t running = 0;   // devices running when it came
-  std::size_t failed = 0;    // devices failed so far (kBudget)
-  std::size_t allowed = 0;   // the budget (kBudget)
-  std::string device;        // the canary that failed (kCanary)
-  std::string cause;         // why the record failed (kRecord)
+  std::size_t running = 0;  // devices running when it came
+  std::size_t failed = 0;   // devices failed so far (kBudget)
+  std::size_t allowed = 0;  // the budget (kBudget)
+  std::string device;       // the canary that failed (kCanary)
+  std::string cause;        // why the record failed (kRecord)
 };
 
 // How a run ended.

@@ -103,8 +103,8 @@ std::optional<PlanRefusal> ResolveDevices(const PlanHost& host, Plan& plan) {
       for (const auto& [kind, port] :
            {std::pair{'h', device.session.http_port},
             std::pair{'f', device.session.ftp_port}}) {
-        const auto [at, added] = owners.emplace(
-            std::tuple{address, kind, port}, i);
+        const auto [at, added] =
+            owners.emplace(std::tuple{address, kind, port}, i);
         if (added || at->second == i) continue;
         const PlannedDevice& first = plan.devices[at->second];
         return Refused(About(first.label, first.line) + " and " +

@@ -54,9 +54,8 @@ void QueuedObserver::Work() {
 
 bool QueuedObserver::Drain(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, limit, [this] {
-    return calls_.empty() && unsent_ == 0;
-  });
+  return changed_.wait_for(lock, limit,
+                           [this] { return calls_.empty() && unsent_ == 0; });
 }
 
 void QueuedObserver::RunStarted(const Plan& plan, WallTime at) {
@@ -95,7 +94,8 @@ void QueuedObserver::Dropped(std::size_t events) {
 }
 
 void QueuedObserver::RunEnded(const RunReport& report, int exit_status) {
-  Push([report, exit_status](RunObserver& t) { t.RunEnded(report, exit_status); },
+  Push([report,
+        exit_status](RunObserver& t) { t.RunEnded(report, exit_status); },
        false);
 }
 

@@ -56,11 +56,11 @@ class QueuedObserver final : public RunObserver {
   const std::size_t bound_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Call> calls_;     // guarded by mutex_
-  std::size_t unsent_ = 0;     // guarded: calls taken, not yet returned
-  std::size_t dropped_ = 0;    // guarded: not yet told
-  bool closing_ = false;       // guarded
-  bool idle_ = false;          // guarded: the queue's thread waits
+  std::deque<Call> calls_;   // guarded by mutex_
+  std::size_t unsent_ = 0;   // guarded: calls taken, not yet returned
+  std::size_t dropped_ = 0;  // guarded: not yet told
+  bool closing_ = false;     // guarded
+  bool idle_ = false;        // guarded: the queue's thread waits
   std::thread thread_;
 };
 

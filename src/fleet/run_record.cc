@@ -38,19 +38,33 @@ std::string Xml(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size();) {
     const auto lead = static_cast<unsigned char>(utf8[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                                             : 4;
     char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
     for (std::size_t k = 1; k < length; ++k)
       c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
     const std::string_view bytes(utf8.data() + i, length);
     i += length;
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += XmlChar(c) ? std::string(bytes) : "?";
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += XmlChar(c) ? std::string(bytes) : "?";
     }
   }
   return out;
@@ -114,7 +128,8 @@ std::variant<std::unique_ptr<RunRecord>, std::string> RunRecord::Open(
   if (record->folder_->Read("summary.json", kRunJsonLimit, &summary).ok()) {
     const nlohmann::json last = nlohmann::json::parse(summary, nullptr, false);
     record->stopped_by_window_ =
-        last.is_object() && last.value("stopped_by", nlohmann::json()) == "window";
+        last.is_object() &&
+        last.value("stopped_by", nlohmann::json()) == "window";
   }
   OwnFolder& own = *record->folder_;
   if (Status opened = own.OpenAppend("journal.jsonl", &record->journal_);
@@ -140,11 +155,12 @@ std::string RunRecord::ReadRun(WallTime began) {
   const Status read = folder_->Read("run.json", kRunJsonLimit, &text);
   if (read.code() == folder_code::kNotFound) {
     if (plan_.resume) return Refusal("holds no run to resume");
-    nlohmann::ordered_json run = {{"mode", ModeName(plan_.mode)},
-                                  {"file", plan_.file ? plan_.file->path : ""},
-                                  {"sha256", sha256},
-                                  {"size", plan_.snapshot ? plan_.snapshot->Size() : 0},
-                                  {"started", UtcText(began)}};
+    nlohmann::ordered_json run = {
+        {"mode", ModeName(plan_.mode)},
+        {"file", plan_.file ? plan_.file->path : ""},
+        {"sha256", sha256},
+        {"size", plan_.snapshot ? plan_.snapshot->Size() : 0},
+        {"started", UtcText(began)}};
     // What a report shows of a run that never ended: every device with the
     // operator's own columns, none of the known ones (no password).
     const std::vector<std::size_t> own = OperatorColumns(plan_.columns);
@@ -167,8 +183,7 @@ std::string RunRecord::ReadRun(WallTime began) {
   }
   if (!read.ok()) return Refusal(read.cause());
   const nlohmann::json run = nlohmann::json::parse(text, nullptr, false);
-  if (!run.is_object() || !run.contains("sha256") ||
-      !run["sha256"].is_string())
+  if (!run.is_object() || !run.contains("sha256") || !run["sha256"].is_string())
     return Refusal("run.json does not parse as a run's record");
   // A folder written before the mode was recorded held an update.
   const std::string mode = run.value("mode", std::string("update"));
@@ -234,11 +249,14 @@ bool RunRecord::CompletedBefore(const std::string& device) const {
           found->second.result == Result::kCompletedBefore);
 }
 
-std::unique_ptr<DeviceLog> RunRecord::OpenLog(std::size_t index) {
+std::string DeviceLogName(std::size_t index, const std::string& label) {
   char number[16];
   std::snprintf(number, sizeof number, "%04zu-", index + 1);
-  const std::string name =
-      number + FileNamePart(plan_.devices[index].label) + ".log";
+  return number + FileNamePart(label) + ".log";
+}
+
+std::unique_ptr<DeviceLog> RunRecord::OpenLog(std::size_t index) {
+  const std::string name = DeviceLogName(index, plan_.devices[index].label);
   std::unique_ptr<AppendFile> file;
   if (Status opened = logs_->OpenAppend(name, &file); !opened.ok()) {
     NoteMissing("logs/" + opened.cause());
@@ -270,10 +288,10 @@ Status RunRecord::Finish(const RunReport& report, int exit_status,
   const std::pair<const char*, std::string> files[] = {
       {"failed.csv", DevicesCsv(plan_, report, failed)},
       {"not-started.csv", DevicesCsv(plan_, report, not_started)},
-      {"summary.json", SummaryJson(report, exit_status, time)
-                               .dump(2, ' ', false,
-                                     nlohmann::json::error_handler_t::replace) +
-                           "\n"},
+      {"summary.json",
+       SummaryJson(report, exit_status, time)
+               .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+           "\n"},
       {"junit.xml", JunitXml(report, suite, time)}};
   for (const auto& [name, text] : files) {
     if (Status written = folder_->Write(name, text); !written.ok())

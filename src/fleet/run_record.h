@@ -109,6 +109,9 @@ class RunRecord {
   std::string missing_;  // guarded by mutex_
 };
 
+// The name of device `index`'s log in logs/: "0001-127.0.0.1_8080.log".
+std::string DeviceLogName(std::size_t index, const std::string& label);
+
 // junit.xml of a run: one test case a device.
 std::string JunitXml(const RunReport& report, const std::string& suite,
                      WallTime time);

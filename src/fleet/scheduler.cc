@@ -55,8 +55,7 @@ class Fleet {
     if (setup_.record && report.record_failure.empty())
       report.record_failure = setup_.record->Missing();
     if (setup_.record) {
-      Status written =
-          setup_.record->Finish(report, ExitStatus(report), now);
+      Status written = setup_.record->Finish(report, ExitStatus(report), now);
       if (!written.ok() && report.record_failure.empty())
         report.record_failure = written.cause();
     }
@@ -69,10 +68,9 @@ class Fleet {
 
   // The devices whose run has not ended yet.
   std::size_t RunningNow() const {
-    return static_cast<std::size_t>(
-        std::count_if(running_.begin(), running_.end(), [](const Running& e) {
-          return e.run && !e.run->Ended();
-        }));
+    return static_cast<std::size_t>(std::count_if(
+        running_.begin(), running_.end(),
+        [](const Running& e) { return e.run && !e.run->Ended(); }));
   }
 
   // The devices that may start now: only the canaries until all of them
@@ -342,7 +340,7 @@ class Fleet {
   std::vector<Running> running_;
   std::size_t next_ = 0;
   std::size_t canaries_ended_ = 0;
-  std::size_t ended_ = 0;  // devices run to their end, or skipped
+  std::size_t ended_ = 0;         // devices run to their end, or skipped
   std::size_t failures_ = 0;      // over the rollout, for the budget
   std::size_t ended_failed_ = 0;  // this run's
   const SteadyTime began_;

@@ -3,13 +3,13 @@
 #include <asio.hpp>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
-#include <exception>
-#include <memory>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -404,7 +404,7 @@ class AsioHttpTransport::Impl {
   };
 
   std::unique_ptr<NameLookup> own_lookup_;
-  AsioHttpTransportOptions options_;  // its lookup is never null
+  AsioHttpTransportOptions options_;        // its lookup is never null
   std::optional<asio::io_context> own_io_;  // without a shared loop
   asio::io_context& io_;
   std::atomic<bool> stopped_{false};
@@ -491,15 +491,15 @@ Status AsioHttpTransport::Impl::ExchangeOnLoop(const std::string& address,
       std::lock_guard lock(shared_->mutex);
       shared_->call = call;
     }
-    asio::post(io_, [call, address, port, limit_seconds,
-                     stopped = stopped_.load()] {
-      if (stopped) return call->End(Ending::kStopped);
-      try {
-        call->Start(address, port, limit_seconds);
-      } catch (const std::exception& error) {
-        call->End(Ending::kNoResources, error.what());
-      }
-    });
+    asio::post(io_,
+               [call, address, port, limit_seconds, stopped = stopped_.load()] {
+                 if (stopped) return call->End(Ending::kStopped);
+                 try {
+                   call->Start(address, port, limit_seconds);
+                 } catch (const std::exception& error) {
+                   call->End(Ending::kNoResources, error.what());
+                 }
+               });
   } catch (const std::exception& error) {
     std::lock_guard lock(shared_->mutex);
     shared_->call.reset();

@@ -11,7 +11,6 @@
 #include "platform/http_transport.h"
 #include "platform/name_lookup.h"
 
-
 namespace asio {
 class io_context;
 }  // namespace asio

@@ -51,10 +51,10 @@ struct CurlFtpClient::Transfer {
   const std::atomic<bool>* cancelled = nullptr;
   std::atomic<std::uint64_t>* sent = nullptr;  // libcurl's upload count
   FtpPhase phase = FtpPhase::kSetup;
-  Status read;                       // a failed read of the file
-  char error[CURL_ERROR_SIZE] = {};  // libcurl's message for its result
+  Status read;                            // a failed read of the file
+  char error[CURL_ERROR_SIZE] = {};       // libcurl's message for its result
   const std::string* password = nullptr;  // masked in every line kept
-  std::string last_reply;  // the server's last reply line, masked, cut
+  std::string last_reply;    // the server's last reply line, masked, cut
   std::string last_refusal;  // its last 4xx or 5xx reply line, masked, cut
 };
 
@@ -506,10 +506,7 @@ Status CurlFtpClient::VerifySize(void* easy, const FtpUpload& upload,
     std::string why =
         transfer.last_refusal.empty()
             ? CurlCause(result, transfer.error, upload.password)
-            : "\"" +
-                  OneLine(transfer.last_refusal,
-                          kShownReplyBytes) +
-                  "\"";
+            : "\"" + OneLine(transfer.last_refusal, kShownReplyBytes) + "\"";
     return Status::Failure(ftp_code::kVerify,
                            "verify: the server tells no size (" + why + ")");
   }

@@ -88,6 +88,12 @@ class OwnFolder {
   virtual Status SyncNames() = 0;
 };
 
+#ifdef _WIN32
+// The access list a new folder gets, in SDDL: its user alone, protected
+// from what the parent passes on, inherited by what is made inside.
+std::wstring OwnerOnlySddl();
+#endif
+
 }  // namespace hj5
 
 #endif  // HJ5_PLATFORM_OWN_FOLDER_H_

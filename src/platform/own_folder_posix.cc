@@ -21,7 +21,7 @@ Status Failed(int code, const std::string& what, const std::string& why) {
 }
 
 Status SystemFailed(const std::string& what, int error) {
-  const int code = error == ENOENT ? folder_code::kNotFound
+  const int code = error == ENOENT  ? folder_code::kNotFound
                    : error == ELOOP ? folder_code::kUnsafe
                                     : folder_code::kSystem;
   if (error == ELOOP) return Failed(code, what, "is a symbolic link");
@@ -143,10 +143,10 @@ class PosixFolder final : public OwnFolder {
 
   Status OpenAppend(const std::string& name,
                     std::unique_ptr<AppendFile>* file) override {
-    Fd fd(::openat(fd_, name.c_str(),
-                   O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
-                       O_CLOEXEC,
-                   0600));
+    Fd fd(::openat(
+        fd_, name.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+        0600));
     if (fd.get() < 0) return SystemFailed(name, errno);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return SystemFailed(name, errno);

@@ -70,6 +70,8 @@ PSID UserSid(std::string& token_user) {
   return reinterpret_cast<TOKEN_USER*>(token_user.data())->User.Sid;
 }
 
+}  // namespace
+
 // "D:P(A;OICI;FA;;;<the user's SID>)": the user alone, inherited by every
 // file and folder made inside; empty when the user cannot be told.
 std::wstring OwnerOnlySddl() {
@@ -81,6 +83,8 @@ std::wstring OwnerOnlySddl() {
   return sddl;
 }
 
+namespace {
+
 // True when the folder's owner is known to be another user (a folder
 // whose owner cannot be read is not refused for it).
 bool OwnedByAnother(const std::wstring& path) {
@@ -91,7 +95,8 @@ bool OwnedByAnother(const std::wstring& path) {
                             nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
     return false;
   std::string user = TokenUser();
-  const bool another = owner && !user.empty() && !EqualSid(owner, UserSid(user));
+  const bool another =
+      owner && !user.empty() && !EqualSid(owner, UserSid(user));
   LocalFree(descriptor);
   return another;
 }
@@ -105,8 +110,23 @@ bool CreateOwnFolder(const std::wstring& path) {
   if (!sddl.empty() && ConvertStringSecurityDescriptorToSecurityDescriptorW(
                            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
     attributes.lpSecurityDescriptor = descriptor;
-  const bool made = CreateDirectoryW(path.c_str(), &attributes) ||
-                    GetLastError() == ERROR_ALREADY_EXISTS;
+  const bool created = CreateDirectoryW(path.c_str(), &attributes);
+  bool made = created || GetLastError() == ERROR_ALREADY_EXISTS;
+  // The list set again, protected from what the parent would pass on: not
+  // every file system keeps the one given at creation. A new folder that
+  // cannot be made its owner's alone is not used.
+  PACL acl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (created) {
+    made = descriptor &&
+           GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted) &&
+           present &&
+           SetNamedSecurityInfoW(
+               const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+               nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS;
+    if (!made) SetLastError(ERROR_ACCESS_DENIED);
+  }
   if (descriptor) LocalFree(descriptor);
   return made;
 }
@@ -129,8 +149,8 @@ class WindowsAppendFile final : public AppendFile {
   Status Append(std::string_view bytes) override {
     while (!bytes.empty()) {
       DWORD written = 0;
-      const DWORD size = static_cast<DWORD>(
-          std::min<std::size_t>(bytes.size(), 1u << 30));
+      const DWORD size =
+          static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
       if (!WriteFile(handle_, bytes.data(), size, &written, nullptr) ||
           written == 0)
         return SystemFailed("write");
@@ -157,11 +177,10 @@ class WindowsFolder final : public OwnFolder {
   }
 
   Status Lock() override {
-    Handle lock(CreateFileW(Path(".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr));
+    Handle lock(CreateFileW(
+        Path(".lock").c_str(), GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!lock.ok()) return SystemFailed("lock");
     OVERLAPPED whole{};
     if (!LockFileEx(lock.get(),
@@ -176,10 +195,9 @@ class WindowsFolder final : public OwnFolder {
   Status Read(const std::string& name, std::size_t limit,
               std::string* text) override {
     text->clear();
-    Handle file(CreateFileW(Path(name).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr));
+    Handle file(CreateFileW(
+        Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.ok()) return SystemFailed(name);
     LARGE_INTEGER size{};
     if (!IsPlainFile(file.get()) || !GetFileSizeEx(file.get(), &size))
@@ -219,11 +237,10 @@ class WindowsFolder final : public OwnFolder {
 
   Status OpenAppend(const std::string& name,
                     std::unique_ptr<AppendFile>* file) override {
-    Handle handle(CreateFileW(Path(name).c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL |
-                                  FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr));
+    Handle handle(CreateFileW(
+        Path(name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr));
     if (!handle.ok()) return SystemFailed(name);
     if (!IsPlainFile(handle.get())) {
       return Failed(folder_code::kUnsafe, name,

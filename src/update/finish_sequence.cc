@@ -29,8 +29,7 @@ void FinishSequence(UpdateRun& run, bool failed) {
     return FailureTail(run, failure_code::kFtpOffStep, "Processing(6) Error.");
   if (!run.Step(UpdateStep::kRestoreDeviceCode, kStepPauseMs, "Processing(7)",
                 Command::kRestoreDeviceCode))
-    return FailureTail(run, failure_code::kRestoreStep,
-                       "Processing(7) Error.");
+    return FailureTail(run, failure_code::kRestoreStep, "Processing(7) Error.");
   if (!run.Step(UpdateStep::kSecondRestart, kStepPauseMs, "Restarting ....",
                 Command::kRestartDevice))
     return FailureTail(run, failure_code::kRestartStep,

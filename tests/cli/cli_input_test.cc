@@ -207,19 +207,20 @@ TEST_F(CliInputTest, DevicesFallBackToTheOptionsAndAreWarnedAboutWhenReadable) {
 
   // A password file wins over the environment; one line end is dropped.
   Write("pw_crlf", "secret\r\n");
-  const fleet::Plan single = Prepared({"--address", "[::1]:8080", "--id", "admin",
-                                "--password-file", "@pw_crlf", "@good.xml"});
+  const fleet::Plan single =
+      Prepared({"--address", "[::1]:8080", "--id", "admin", "--password-file",
+                "@pw_crlf", "@good.xml"});
   EXPECT_EQ(single.devices[0].session.password, "secret");
   EXPECT_EQ(single.devices[0].session.address, "::1");
   EXPECT_EQ(single.devices[0].session.http_port, 8080);
 }
 
-
 // What a terminal is shown of a device list or a device's reply: no byte
 // that could move the cursor, clear the screen or start a C1 sequence.
 TEST(ShownTest, ControlsAndBrokenUtf8BecomeQuestionMarks) {
   EXPECT_EQ(Shown("a\x1b[2Jb\tc\x7f"), "a?[2Jb?c?");
-  EXPECT_EQ(Shown("\xc2\x9b" "31m \xc2\x85 caf\xc3\xa9 \xe8\xa8\xad"),
+  EXPECT_EQ(Shown("\xc2\x9b"
+                  "31m \xc2\x85 caf\xc3\xa9 \xe8\xa8\xad"),
             "?31m ? caf\xc3\xa9 \xe8\xa8\xad");
   EXPECT_EQ(Shown("\xff\x9b\xc0\xaf \xed\xa0\x80"), "???? ???");
 }

@@ -224,9 +224,9 @@ TEST_F(CliE2eTest, APasswordPlantedAnywhereIsEchoedNowhere) {
                       << Label(device) << "," << device.ftp_port() << ","
                       << secret << "\n";
   const std::string misaligned = path_ + ".misaligned.csv";
-  std::ofstream(misaligned) << "address,ftp_port,password,http_port\n"
-                            << Label(device) << "," << device.ftp_port()
-                            << ",x," << secret << "\n";
+  std::ofstream(misaligned)
+      << "address,ftp_port,password,http_port\n"
+      << Label(device) << "," << device.ftp_port() << ",x," << secret << "\n";
   const struct {
     const char* planted;
     std::string fault;  // the device's reply
@@ -250,42 +250,43 @@ TEST_F(CliE2eTest, APasswordPlantedAnywhereIsEchoedNowhere) {
     owned[0]->ClearFaults();
     if (!c.fault.empty()) owned[0]->AddFault(c.fault);
     const std::string folder = Folder("secret");
-    CliProcess cli({"--devices", c.list, "--id", "admin", "--json",
-                    "--results", folder, path_},
+    CliProcess cli({"--devices", c.list, "--id", "admin", "--json", "--results",
+                    folder, path_},
                    {});
     EXPECT_EQ(cli.Wait(60s), c.exit) << c.planted << cli.ErrorText();
     EXPECT_EQ(AllButTheLists(cli, folder).find(secret), std::string::npos)
         << c.planted;
     if (c.exit == 1) {
       std::ifstream failed(folder + "/failed.csv");
-      EXPECT_NE(std::string(std::istreambuf_iterator<char>(failed), {})
-                    .find(secret),
-                std::string::npos)
+      EXPECT_NE(
+          std::string(std::istreambuf_iterator<char>(failed), {}).find(secret),
+          std::string::npos)
           << c.planted;
     }
   }
 }
 
-
 // The machine's clock moved (libfaketime) to ten seconds before the window
 // closes: the first device starts, the second never does, the run exits 5;
 // in the next window a resume updates the second alone.
 TEST_F(CliE2eTest, AWindowClosesAfterTheFirstDeviceAndAResumeFinishesTheRest) {
-  const char* faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
+  const char* faketime =
+      "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1";
   if (!std::filesystem::exists(faketime)) GTEST_SKIP() << "no libfaketime";
   const auto owned = Devices(2);
   for (const auto& device : owned) ASSERT_TRUE(device->ok());
   const std::string list = DeviceList(Pointers(owned));
   const std::string folder = Folder("window");
   const auto at = [&](const char* when) {
-    return std::vector<std::string>{
-        "HJ5_PASSWORD=hj5pass", "TZ=UTC", "FAKETIME_DONT_FAKE_MONOTONIC=1",
-        std::string("LD_PRELOAD=") + faketime, std::string("FAKETIME=@") + when};
+    return std::vector<std::string>{"HJ5_PASSWORD=hj5pass", "TZ=UTC",
+                                    "FAKETIME_DONT_FAKE_MONOTONIC=1",
+                                    std::string("LD_PRELOAD=") + faketime,
+                                    std::string("FAKETIME=@") + when};
   };
-  CliProcess closing({"--devices", list, "--id", "admin", "--jobs", "1",
-                      "--window", "01:00-05:00", "--results", folder, "--json",
-                      path_},
-                     at("2026-12-09 04:59:50"));
+  CliProcess closing(
+      {"--devices", list, "--id", "admin", "--jobs", "1", "--window",
+       "01:00-05:00", "--results", folder, "--json", path_},
+      at("2026-12-09 04:59:50"));
   EXPECT_EQ(closing.Wait(60s), 5) << closing.ErrorText();
   const nlohmann::json summary = JsonLine(closing.lines().back());
   EXPECT_EQ(TextOf(summary, "stopped_by"), "window");

@@ -47,11 +47,11 @@ TEST_F(EngineTest, CanariesThatCompleteLetTheRestStartAtTheFullWidth) {
   EXPECT_EQ(runs_.started.size(), 8u);
   EXPECT_EQ(runs_.most_running, 3u);
   // The third device waits for both canaries.
-  EXPECT_THAT(seen_.lines, ElementsAre("end d0 completed", "end d1 completed",
-                                       "end d2 completed", "end d3 completed",
-                                       "end d4 completed", "end d5 completed",
-                                       "end d6 completed", "end d7 completed",
-                                       "exit 0"));
+  EXPECT_THAT(
+      seen_.lines,
+      ElementsAre("end d0 completed", "end d1 completed", "end d2 completed",
+                  "end d3 completed", "end d4 completed", "end d5 completed",
+                  "end d6 completed", "end d7 completed", "exit 0"));
   EXPECT_EQ(ExitStatus(report), 0);
 }
 
@@ -137,7 +137,9 @@ class StalledWriter final : public RunObserver {
     Hold();
     target_.RunStarted(plan, at);
   }
-  void DeviceStarted(std::size_t i) override { Hold(), target_.DeviceStarted(i); }
+  void DeviceStarted(std::size_t i) override {
+    Hold(), target_.DeviceStarted(i);
+  }
   void DeviceEvent(std::size_t i, const Event& e) override {
     Hold(), target_.DeviceEvent(i, e);
   }
@@ -180,11 +182,11 @@ TEST_F(EngineTest, AStalledOutputHoldsNoDeviceAndLosesNoTextNorEnd) {
   EXPECT_GT(seen_.dropped, 0u);
   EXPECT_EQ(seen_.events - seen_.droppable, 20u);  // each "Processing(0)"
   for (std::size_t i = 0; i < 20; ++i)
-    EXPECT_THAT(seen_.lines, Contains("end d" + std::to_string(i) + " restored"));
+    EXPECT_THAT(seen_.lines,
+                Contains("end d" + std::to_string(i) + " restored"));
   EXPECT_EQ(seen_.lines.back(), "exit 143");
   EXPECT_THAT(seen_.lines, Not(Contains("exit 0")));
 }
-
 
 // A window across midnight that closes while devices run: those finish,
 // the rest never start, and the summary knows by how long they overran.
@@ -195,7 +197,7 @@ TEST_F(EngineTest, TheWindowStartsDevicesOnlyWhileItIsOpen) {
   time_.StartAt(23, 58);
   const RunReport report = Run(plan);
   EXPECT_THAT(runs_.started, ElementsAre(0, 1, 2, 3));  // 23:58, 00:00
-  EXPECT_THAT(seen_.lines, Contains("halt window 2"));   // 00:01
+  EXPECT_THAT(seen_.lines, Contains("halt window 2"));  // 00:01
   EXPECT_EQ(report.Count(true, true), 4u);
   EXPECT_NEAR(report.window_overrun_seconds, 60, 0.5);  // ended 00:02
   EXPECT_EQ(ExitStatus(report), exit_status::kWindowClosed);

@@ -8,7 +8,9 @@ namespace hj5::fleet::test {
 class FakeDeviceRun final : public DeviceRun {
  public:
   FakeDeviceRun(FakeDeviceRuns& runs, std::size_t index, DeviceRuns::Sink sink)
-      : runs_(runs), index_(index), script_(runs.scripts_[index]),
+      : runs_(runs),
+        index_(index),
+        script_(runs.scripts_[index]),
         sink_(std::move(sink)) {}
   ~FakeDeviceRun() override {
     if (started_) --runs_.running;
@@ -29,9 +31,7 @@ class FakeDeviceRun final : public DeviceRun {
     return stopped_ || runs_.time_.ms() >= began_ + script_.ms;
   }
 
-  void Tick(SteadyTime) override {
-    Tell(EventKind::kTick, "Restarting(1)");
-  }
+  void Tick(SteadyTime) override { Tell(EventKind::kTick, "Restarting(1)"); }
   DeviceView View() const override { return {"Processing(1)"}; }
   void Interrupt() override {
     abandoned_ = restoring_;

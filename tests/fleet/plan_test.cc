@@ -1,4 +1,6 @@
 // Making a plan: the file read once, every device resolved once.
+#include "fleet/plan.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -6,8 +8,6 @@
 #include <fstream>
 #include <map>
 #include <random>
-
-#include "fleet/plan.h"
 
 namespace hj5::fleet {
 namespace {

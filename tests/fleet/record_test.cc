@@ -120,9 +120,10 @@ class RecordTest : public ::testing::Test {
       const Plan& plan, int fail_from = 1000, std::string fail_write = "") {
     std::unique_ptr<OwnFolder> folder;
     EXPECT_TRUE(OwnFolder::Open(dir_, FolderUse::kWrite, &folder).ok());
-    return RunRecord::Open(plan, WallTime(), std::make_unique<FaultFolder>(
-                                                 std::move(folder), fail_from,
-                                                 std::move(fail_write)));
+    return RunRecord::Open(
+        plan, WallTime(),
+        std::make_unique<FaultFolder>(std::move(folder), fail_from,
+                                      std::move(fail_write)));
   }
 
   void WriteFile(const std::string& name, const std::string& text) {
@@ -152,7 +153,8 @@ TEST_F(RecordTest, OnlyAnUpdateThatCompletedWithThisFileIsSkipped) {
   }
   auto refused = Open(PlanFor(RunMode::kUpdate, kXml, /*resume=*/true));
   ASSERT_TRUE(std::holds_alternative<std::string>(refused));
-  EXPECT_THAT(std::get<std::string>(refused), HasSubstr("holds a run of --check"));
+  EXPECT_THAT(std::get<std::string>(refused),
+              HasSubstr("holds a run of --check"));
   fs::remove_all(dir_);
 
   // A folder written before the mode was recorded: its accepted check
@@ -160,11 +162,12 @@ TEST_F(RecordTest, OnlyAnUpdateThatCompletedWithThisFileIsSkipped) {
   const Plan update = PlanFor(RunMode::kUpdate, kXml, /*resume=*/true);
   const std::string sha = update.snapshot->sha256();
   WriteFile("run.json", R"({"file":"site.xml","sha256":")" + sha + "\"}\n");
-  WriteFile("journal.jsonl",
-            R"({"device":"d0","result":"accepted","succeeded":true,"sha256":")" +
-                sha + "\"}\n" +
-                R"({"device":"d1","result":"completed","succeeded":true,"sha256":")" +
-                sha + "\"}\n" + R"({"device":"d2","result":"compl)");
+  WriteFile(
+      "journal.jsonl",
+      R"({"device":"d0","result":"accepted","succeeded":true,"sha256":")" +
+          sha + "\"}\n" +
+          R"({"device":"d1","result":"completed","succeeded":true,"sha256":")" +
+          sha + "\"}\n" + R"({"device":"d2","result":"compl)");
   {
     auto opened = Open(update);
     ASSERT_TRUE(std::holds_alternative<std::unique_ptr<RunRecord>>(opened))
@@ -224,15 +227,15 @@ TEST_F(RecordTest, AResultFileThatCannotBeWrittenMakesTheRunIncomplete) {
   EXPECT_EQ(seen.lines.back(), "exit 4");
 }
 
-
 #ifndef _WIN32
 // junit.xml stays XML whatever a device list or a device's reply holds:
 // a real parser reads it back.
 TEST_F(RecordTest, JunitXmlIsValidXmlForAnyBytes) {
   RunReport report;
-  const std::string hostile[] = {"a\xEF\xBF\xBE" "b\xEF\xBF\xBF",
-                                 "ctl\x01\x1b[2J\x7f", "bad\xff\xfe utf8",
-                                 "<&'\"> \xc2\x85 \xed\xa0\x80"};
+  const std::string hostile[] = {
+      "a\xEF\xBF\xBE"
+      "b\xEF\xBF\xBF",
+      "ctl\x01\x1b[2J\x7f", "bad\xff\xfe utf8", "<&'\"> \xc2\x85 \xed\xa0\x80"};
   for (const std::string& name : hostile) {
     DeviceOutcome outcome;
     outcome.device = name;
@@ -247,11 +250,11 @@ TEST_F(RecordTest, JunitXmlIsValidXmlForAnyBytes) {
   const std::string parse =
       "/usr/bin/python3 -c \"import sys, xml.etree.ElementTree as E; "
       "print(len(E.parse(sys.argv[1]).getroot().iter('testcase').__next__()"
-      ".attrib))\" " + path + " > /dev/null";
+      ".attrib))\" " +
+      path + " > /dev/null";
   EXPECT_EQ(std::system(parse.c_str()), 0);
 }
 #endif
-
 
 // A rollout its window stopped goes on in the next window as one: the
 // budget counts every device once, by its latest line.
@@ -262,13 +265,13 @@ TEST_F(RecordTest, AResumedWindowRolloutCountsItsBudgetOverTheWholeRollout) {
   plan.max_failures = 2;
   const std::string sha = plan.snapshot->sha256();
   const auto line = [&](const char* device, const char* result, bool ok) {
-    return R"({"device":")" + std::string(device) + R"(","result":")" +
-           result + R"(","succeeded":)" + (ok ? "true" : "false") +
-           R"(,"sha256":")" + sha + "\"}\n";
+    return R"({"device":")" + std::string(device) + R"(","result":")" + result +
+           R"(","succeeded":)" + (ok ? "true" : "false") + R"(,"sha256":")" +
+           sha + "\"}\n";
   };
   WriteFile("run.json", R"({"mode":"update","sha256":")" + sha + "\"}\n");
-  WriteFile("journal.jsonl", line("d0", "failed", false) +
-                                 line("d1", "failed", false));
+  WriteFile("journal.jsonl",
+            line("d0", "failed", false) + line("d1", "failed", false));
   WriteFile("summary.json", R"({"stopped_by": "window"})");
   FakeFleetTime time;
   FakeDeviceRuns runs(time);

@@ -1,5 +1,7 @@
 // A run's folder: the user's own, its files reached through no link, one
 // run at a time.
+#include "platform/own_folder.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,12 +9,11 @@
 #include <fstream>
 #include <random>
 
-#include "platform/own_folder.h"
-
 #ifdef _WIN32
 #include <windows.h>
 // After windows.h, which it needs.
 #include <aclapi.h>
+#include <sddl.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,20 +71,24 @@ TEST_F(OwnFolderTest, WholeFilesAreReplacedAndReadWithinABound) {
 }
 
 #ifdef _WIN32
-// wine does not enforce access lists: what is tested is that the folder
-// gets one that lets in its owner alone.
+// wine neither enforces access lists nor keeps a folder's own: what is
+// tested is that a new folder is given one for its user alone (its making
+// fails otherwise) and what that list says.
 TEST_F(OwnFolderTest, TheFolderGetsAnAccessListForItsOwnerAlone) {
-  auto folder = Open();
-  PACL acl = nullptr;
+  ASSERT_TRUE(Open());
+  const std::wstring sddl = OwnerOnlySddl();
+  ASSERT_TRUE(sddl.starts_with(L"D:P(A;OICI;FA;;;S-1-")) << sddl.size();
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_EQ(GetNamedSecurityInfoW((dir_ / "run").wstring().c_str(),
-                                  SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, &acl, nullptr, &descriptor),
-            ERROR_SUCCESS);
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
   EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  PACL acl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  ASSERT_TRUE(
+      GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
   ASSERT_NE(acl, nullptr);
   EXPECT_EQ(acl->AceCount, 1);
   LocalFree(descriptor);
@@ -135,9 +140,9 @@ TEST_F(OwnFolderTest, ItsFilesAreItsOwnersAloneAndNoLinkIsFollowed) {
               HasSubstr("is writable by group or others (chmod 700 " +
                         (dir_ / "run").string() + ")"));
   // Reading a record takes no such care.
-  EXPECT_TRUE(OwnFolder::Open((dir_ / "run").string(), FolderUse::kRead,
-                              &refused)
-                  .ok());
+  EXPECT_TRUE(
+      OwnFolder::Open((dir_ / "run").string(), FolderUse::kRead, &refused)
+          .ok());
 }
 #endif
 

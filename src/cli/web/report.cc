@@ -25,24 +25,11 @@ constexpr std::int64_t kChartPoints = 400;
 struct Device {
   std::string label;
   Json columns = Json::array();
-  Json line;                  // its latest journal line, or null
+  Json line;  // its latest journal line, or null
   Json events = Json::array();
   std::optional<std::int64_t> first_ms;  // its first logged event
   std::optional<std::int64_t> end_ms;    // its journal line's time
 };
-
-// "NNNN-HOST_PORT.log", as the record names a device's log.
-std::string LogName(std::size_t index, const std::string& label) {
-  std::string part = label;
-  for (char& c : part) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == '.' || c == '-';
-    if (!plain) c = '_';
-  }
-  char number[16];
-  std::snprintf(number, sizeof number, "%04zu-", index + 1);
-  return number + part + ".log";
-}
 
 // One log line, "TIME KIND[ N/M bytes[, result R]][ TEXT][ (CAUSE)][ [CODE]]",
 // as the page's event [t_ms, kind, text, cause, code]; null for the lines a
@@ -121,7 +108,8 @@ std::vector<Device> Devices(const Json& run, const Json& journal) {
   for (const Json& line : journal) {
     const std::string label = line.value("device", std::string());
     auto [at, added] = by_label.emplace(label, devices.size());
-    if (added) devices.push_back({label, Json::array(), nullptr, Json::array(), {}, {}});
+    if (added)
+      devices.push_back({label, Json::array(), nullptr, Json::array(), {}, {}});
     Device& device = devices[at->second];
     device.line = line;
     device.end_ms = UtcMs(line.value("time", std::string()));
@@ -191,8 +179,9 @@ std::optional<std::int64_t> UtcMs(const std::string& text) {
       z != 'Z')
     return std::nullopt;
   using namespace std::chrono;
-  const sys_days day = year_month_day(year(y), month(static_cast<unsigned>(mo)),
-                                      std::chrono::day(static_cast<unsigned>(d)));
+  const sys_days day =
+      year_month_day(year(y), month(static_cast<unsigned>(mo)),
+                     std::chrono::day(static_cast<unsigned>(d)));
   return duration_cast<milliseconds>(day.time_since_epoch()).count() +
          ((h * 60 + mi) * 60 + s) * 1000LL + ms;
 }
@@ -206,12 +195,14 @@ Status ReportData(const std::string& dir, Json* data) {
   if (Status read =
           folder->Read("run.json", fleet::RunRecord::kRunJsonLimit, &text);
       !read.ok())
-    return Status::Failure(read.code(), dir + ": no run's record: " + read.cause());
+    return Status::Failure(read.code(),
+                           dir + ": no run's record: " + read.cause());
   const Json run = Json::parse(text, nullptr, false);
   if (!run.is_object())
     return Status::Failure(-1, dir + ": run.json does not parse");
   Json journal = Json::array();
-  if (folder->Read("journal.jsonl", fleet::RunRecord::kJournalLimit, &text).ok())
+  if (folder->Read("journal.jsonl", fleet::RunRecord::kJournalLimit, &text)
+          .ok())
     journal = ParsedLines(text);
   Json summary;
   if (folder->Read("summary.json", kSummaryLimit, &text).ok())
@@ -223,9 +214,12 @@ Status ReportData(const std::string& dir, Json* data) {
   const bool has_logs = folder->Sub("logs", &logs).ok();
   for (std::size_t i = 0; i < devices.size(); ++i) {
     Device& device = devices[i];
-    if (has_logs && logs->Read(LogName(i, device.label), kLogLimit, &text).ok()) {
+    if (has_logs &&
+        logs->Read(fleet::DeviceLogName(i, device.label), kLogLimit, &text)
+            .ok()) {
       for (std::size_t start = 0, end;
-           (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+           (end = text.find('\n', start)) != std::string::npos;
+           start = end + 1) {
         Json event = LogEvent(std::string_view(text).substr(start, end - start),
                               started, &device.first_ms);
         if (!event.is_null()) device.events.push_back(std::move(event));
@@ -233,7 +227,8 @@ Status ReportData(const std::string& dir, Json* data) {
     }
     if (device.end_ms) ended = std::max(ended, *device.end_ms);
     if (device.events.size() > 0)
-      ended = std::max(ended, started + device.events.back()[0].get<std::int64_t>());
+      ended = std::max(ended,
+                       started + device.events.back()[0].get<std::int64_t>());
   }
   if (summary.is_object())
     ended = std::max(ended, UtcMs(summary.value("time", "")).value_or(ended));
@@ -245,43 +240,44 @@ Status ReportData(const std::string& dir, Json* data) {
     const bool ended_here = !d.line.is_null();
     done += ended_here;
     succeeded += ended_here && d.line.value("succeeded", false);
-    rows.push_back({d.label, d.columns,
-                    ended_here ? d.line.value("result", "failed")
-                               : (d.first_ms ? "not ended" : "not started"),
-                    ended_here ? d.line.value("step", "") : "",
-                    ended_here ? d.line.value("text", "") : "",
-                    ended_here && d.line.contains("seconds") ? d.line["seconds"]
-                                                             : Json(),
-                    ended_here && d.line.value("succeeded", false)});
+    rows.push_back(
+        {d.label, d.columns,
+         ended_here ? d.line.value("result", "failed")
+                    : (d.first_ms ? "not ended" : "not started"),
+         ended_here ? d.line.value("step", "") : "",
+         ended_here ? d.line.value("text", "") : "",
+         ended_here && d.line.contains("seconds") ? d.line["seconds"] : Json(),
+         ended_here && d.line.value("succeeded", false)});
     if (!d.events.empty()) events[std::to_string(i)] = d.events;
   }
-  const Json file =
-      run.value("sha256", "").empty()
-          ? Json()
-          : Json{{"name", BareName(run.value("file", ""))},
-                 {"sha256", run.value("sha256", "")},
-                 {"size", run.value("size", 0)}};
-  *data = {{"live", false},
-           {"mode", run.value("mode", "update")},
-           {"file", file},
-           {"columns", run.value("columns", Json::array())},
-           {"started_ms", started},
-           {"now_ms", ended},
-           {"ended_ms", ended},
-           {"head", {{"devices", devices.size()},
-                     {"done", done},
-                     {"succeeded", succeeded},
-                     {"failed", done - succeeded},
-                     {"running", 0},
-                     {"not_started", devices.size() - done},
-                     {"uploading", 0},
-                     {"rate_per_min", nullptr},
-                     {"eta_ms", nullptr}}},
-           {"banner", Banner(summary, devices)},
-           {"exit", summary.is_object() ? summary.value("exit", Json()) : Json()},
-           {"chart", Chart(devices, started, ended)},
-           {"devices", rows},
-           {"events", events}};
+  const Json file = run.value("sha256", "").empty()
+                        ? Json()
+                        : Json{{"name", BareName(run.value("file", ""))},
+                               {"sha256", run.value("sha256", "")},
+                               {"size", run.value("size", 0)}};
+  *data = {
+      {"live", false},
+      {"mode", run.value("mode", "update")},
+      {"file", file},
+      {"columns", run.value("columns", Json::array())},
+      {"started_ms", started},
+      {"now_ms", ended},
+      {"ended_ms", ended},
+      {"head",
+       {{"devices", devices.size()},
+        {"done", done},
+        {"succeeded", succeeded},
+        {"failed", done - succeeded},
+        {"running", 0},
+        {"not_started", devices.size() - done},
+        {"uploading", 0},
+        {"rate_per_min", nullptr},
+        {"eta_ms", nullptr}}},
+      {"banner", Banner(summary, devices)},
+      {"exit", summary.is_object() ? summary.value("exit", Json()) : Json()},
+      {"chart", Chart(devices, started, ended)},
+      {"devices", rows},
+      {"events", events}};
   return Status();
 }
 

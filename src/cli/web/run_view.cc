@@ -59,10 +59,9 @@ void RunView::DeviceEvent(std::size_t index, const fleet::Event& event) {
     row.text = event.text;
     Changed(row);
   }
-  row.events.push_back(EventJson(SinceStart(event.time),
-                                 fleet::EventKindName(event.kind),
-                                 fleet::EventText(event), event.cause,
-                                 event.code));
+  row.events.push_back(
+      EventJson(SinceStart(event.time), fleet::EventKindName(event.kind),
+                fleet::EventText(event), event.cause, event.code));
 }
 
 void RunView::DeviceEnded(std::size_t index,
@@ -74,8 +73,8 @@ void RunView::DeviceEnded(std::size_t index,
   row.text = outcome.text;
   if (outcome.started()) row.seconds = outcome.seconds;
   row.ok = outcome.succeeded;
-  row.events.push_back(EventJson(
-      SinceStart(std::chrono::system_clock::now()), "end", row.result));
+  row.events.push_back(EventJson(SinceStart(std::chrono::system_clock::now()),
+                                 "end", row.result));
   Changed(row);
 }
 
@@ -85,10 +84,11 @@ void RunView::Progressed(const fleet::Progress& progress) {
   progress_.rows.clear();
   head_version_ = ++version_;
   const auto t_ms = static_cast<std::int64_t>(progress.seconds * 1000);
-  if (chart_.empty() || t_ms - chart_.back().second[0].get<std::int64_t>() >=
-                            kChartEveryMs) {
-    chart_.push_back({version_, {t_ms, progress.succeeded,
-                                 progress.failed, progress.running}});
+  if (chart_.empty() ||
+      t_ms - chart_.back().second[0].get<std::int64_t>() >= kChartEveryMs) {
+    chart_.push_back(
+        {version_,
+         {t_ms, progress.succeeded, progress.failed, progress.running}});
   }
 }
 
@@ -119,18 +119,18 @@ void RunView::RunEnded(const fleet::RunReport& report, int exit_status) {
 
 nlohmann::ordered_json RunView::HeadLocked() const {
   const fleet::Progress& p = progress_;
-  return {{"devices", p.devices},
-          {"done", p.done},
-          {"succeeded", p.succeeded},
-          {"failed", p.failed},
-          {"running", p.running},
-          {"not_started", p.devices - p.done - p.running},
-          {"uploading", p.uploading},
-          {"rate_per_min", p.per_minute ? nlohmann::ordered_json(*p.per_minute)
-                                        : nullptr},
-          {"eta_ms", p.eta_seconds
-                         ? nlohmann::ordered_json(*p.eta_seconds * 1000)
-                         : nullptr}};
+  return {
+      {"devices", p.devices},
+      {"done", p.done},
+      {"succeeded", p.succeeded},
+      {"failed", p.failed},
+      {"running", p.running},
+      {"not_started", p.devices - p.done - p.running},
+      {"uploading", p.uploading},
+      {"rate_per_min",
+       p.per_minute ? nlohmann::ordered_json(*p.per_minute) : nullptr},
+      {"eta_ms", p.eta_seconds ? nlohmann::ordered_json(*p.eta_seconds * 1000)
+                               : nullptr}};
 }
 
 nlohmann::ordered_json RunView::RowJson(const Row& row) const {
@@ -161,18 +161,19 @@ nlohmann::ordered_json RunView::Snapshot() const {
             {"sha256", plan_->snapshot->sha256()},
             {"size", plan_->snapshot->Size()}};
   }
-  return {{"live", true},
-          {"mode", fleet::ModeName(plan_->mode)},
-          {"file", file},
-          {"columns", columns},
-          {"started_ms", EpochMs(started_)},
-          {"now_ms", EpochMs(std::chrono::system_clock::now())},
-          {"ended_ms", ended_ms_ ? nlohmann::ordered_json(*ended_ms_) : nullptr},
-          {"head", HeadLocked()},
-          {"banner", banner_ ? nlohmann::ordered_json(*banner_) : nullptr},
-          {"exit", exit_ ? nlohmann::ordered_json(*exit_) : nullptr},
-          {"chart", chart},
-          {"devices", devices}};
+  return {
+      {"live", true},
+      {"mode", fleet::ModeName(plan_->mode)},
+      {"file", file},
+      {"columns", columns},
+      {"started_ms", EpochMs(started_)},
+      {"now_ms", EpochMs(std::chrono::system_clock::now())},
+      {"ended_ms", ended_ms_ ? nlohmann::ordered_json(*ended_ms_) : nullptr},
+      {"head", HeadLocked()},
+      {"banner", banner_ ? nlohmann::ordered_json(*banner_) : nullptr},
+      {"exit", exit_ ? nlohmann::ordered_json(*exit_) : nullptr},
+      {"chart", chart},
+      {"devices", devices}};
 }
 
 nlohmann::ordered_json RunView::Changes(std::uint64_t* version) const {
@@ -187,13 +188,14 @@ nlohmann::ordered_json RunView::Changes(std::uint64_t* version) const {
   for (const auto& [point_version, point] : chart_)
     if (point_version > *version) chart.push_back(point);
   *version = version_;
-  return {{"now_ms", EpochMs(std::chrono::system_clock::now())},
-          {"head", HeadLocked()},
-          {"banner", banner_ ? nlohmann::ordered_json(*banner_) : nullptr},
-          {"exit", exit_ ? nlohmann::ordered_json(*exit_) : nullptr},
-          {"ended_ms", ended_ms_ ? nlohmann::ordered_json(*ended_ms_) : nullptr},
-          {"chart", chart},
-          {"devices", devices}};
+  return {
+      {"now_ms", EpochMs(std::chrono::system_clock::now())},
+      {"head", HeadLocked()},
+      {"banner", banner_ ? nlohmann::ordered_json(*banner_) : nullptr},
+      {"exit", exit_ ? nlohmann::ordered_json(*exit_) : nullptr},
+      {"ended_ms", ended_ms_ ? nlohmann::ordered_json(*ended_ms_) : nullptr},
+      {"chart", chart},
+      {"devices", devices}};
 }
 
 nlohmann::ordered_json RunView::Events(std::size_t index) const {

@@ -1,9 +1,9 @@
 #include "cli/web/web_server.h"
 
+#include <atomic>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -92,7 +92,9 @@ class WebServer::Impl {
       : view_(view), on_control_(std::move(on_control)), token_(NewToken()) {}
 
   bool Listen(const WebAddress& where, std::string* error);
-  void Run() { thread_ = std::thread([this] { io_.run(); }); }
+  void Run() {
+    thread_ = std::thread([this] { io_.run(); });
+  }
   void Stop() {
     // The open pages get the run's last batch, then their streams close.
     const auto deadline = std::chrono::steady_clock::now() + 3 * kBatchEvery;
@@ -108,7 +110,9 @@ class WebServer::Impl {
     return (v6 ? "[" + address + "]" : address) + ":" +
            std::to_string(endpoint_.port());
   }
-  std::string Url() const { return "http://" + HostPort() + "/?token=" + token_; }
+  std::string Url() const {
+    return "http://" + HostPort() + "/?token=" + token_;
+  }
   bool loopback() const { return endpoint_.address().is_loopback(); }
 
   void Accept();
@@ -126,8 +130,8 @@ class WebServer::Impl {
 
  private:
   bool HostAllowed(std::string_view host) const;
-  Response Reply(const Request& request, http::status status,
-                 std::string body, const char* type = "text/plain") const;
+  Response Reply(const Request& request, http::status status, std::string body,
+                 const char* type = "text/plain") const;
   Response Page(const Request& request) const;
 };
 
@@ -144,11 +148,11 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->header_limit(kRequestLimit);
     parser_->body_limit(kRequestLimit);
     stream_.expires_after(kRequestTime);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code error,
-                                                 std::size_t) {
-                       if (!error) self->Answer();
-                     });
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code error, std::size_t) {
+          if (!error) self->Answer();
+        });
   }
 
  private:
@@ -175,8 +179,8 @@ class Session : public std::enable_shared_from_this<Session> {
         "Connection: close\r\n\r\n");
     static_cast<void>(request);
     asio::async_write(stream_, asio::buffer(*head),
-                      [self = shared_from_this(), head](
-                          beast::error_code error, std::size_t) {
+                      [self = shared_from_this(), head](beast::error_code error,
+                                                        std::size_t) {
                         if (!error) self->Send();
                       });
   }
@@ -194,16 +198,16 @@ class Session : public std::enable_shared_from_this<Session> {
       quiet_ = 0;
     }
     const bool last = !changes.is_null() && !changes["ended_ms"].is_null();
-    asio::async_write(stream_, asio::buffer(*out),
-                      [self = shared_from_this(), out, last](
-                          beast::error_code error, std::size_t) {
-                        if (error || last) return self->Close();
-                        self->timer_.expires_after(kBatchEvery);
-                        self->timer_.async_wait(
-                            [self](beast::error_code waited) {
-                              if (!waited) self->Send();
-                            });
-                      });
+    asio::async_write(
+        stream_, asio::buffer(*out),
+        [self = shared_from_this(), out, last](beast::error_code error,
+                                               std::size_t) {
+          if (error || last) return self->Close();
+          self->timer_.expires_after(kBatchEvery);
+          self->timer_.async_wait([self](beast::error_code waited) {
+            if (!waited) self->Send();
+          });
+        });
   }
 
   void Close() {
@@ -240,7 +244,8 @@ bool WebServer::Impl::Listen(const WebAddress& where, std::string* error) {
     acceptor_.set_option(asio::socket_base::reuse_address(true), failed);
 #endif
   if (!failed) acceptor_.bind(endpoint, failed);
-  if (!failed) acceptor_.listen(asio::socket_base::max_listen_connections, failed);
+  if (!failed)
+    acceptor_.listen(asio::socket_base::max_listen_connections, failed);
   if (failed) {
     *error = "--web: cannot listen on " + where.address + ":" +
              std::to_string(where.port) + ": " + failed.message();
@@ -337,7 +342,8 @@ std::optional<Response> WebServer::Impl::Handle(const Request& request,
       return refused("a control is taken from this page only");
     if (request.body() != "drain" && request.body() != "restore")
       return Reply(request, http::status::bad_request, "drain or restore\n");
-    on_control_(request.body() == "drain" ? Control::kDrain : Control::kRestore);
+    on_control_(request.body() == "drain" ? Control::kDrain
+                                          : Control::kRestore);
     return Reply(request, http::status::accepted, "{\"ok\":true}\n",
                  "application/json");
   }
@@ -372,8 +378,7 @@ WebServer::WebServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 WebServer::~WebServer() { impl_->Stop(); }
 
 std::unique_ptr<WebServer> WebServer::Start(const WebAddress& where,
-                                            RunView& view,
-                                            OnControl on_control,
+                                            RunView& view, OnControl on_control,
                                             std::string* error) {
   auto impl = std::make_unique<Impl>(view, std::move(on_control));
   if (!impl->Listen(where, error)) return nullptr;
