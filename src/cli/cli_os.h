@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>

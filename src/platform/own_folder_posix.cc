@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <random>
 #include <system_error>
 
+#include "platform/file_writes.h"
 #include "platform/own_folder.h"
 
 namespace hj5 {
@@ -66,12 +66,8 @@ class PosixAppendFile final : public AppendFile {
   ~PosixAppendFile() override { ::close(fd_); }
 
   Status Append(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return SystemFailed("write", n < 0 ? errno : ENOSPC);
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (const int error = WriteAll(fd_, bytes); error != 0)
+      return SystemFailed("write", error);
     return Status();
   }
 
@@ -182,17 +178,6 @@ class PosixFolder final : public OwnFolder {
   }
 
  private:
-  static std::string UniqueSuffix() {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::random_device random;
-    std::string suffix;
-    for (int i = 0; i < 4; ++i) {
-      for (unsigned word = random(), n = 0; n < 8; ++n, word >>= 4)
-        suffix += kHex[word & 15];
-    }
-    return suffix;
-  }
-
   const int fd_;
   const FolderUse use_;
 };

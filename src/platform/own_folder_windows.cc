@@ -7,9 +7,9 @@
 #include <sddl.h>
 
 #include <filesystem>
-#include <random>
 
 #include "platform/code_page.h"
+#include "platform/file_writes.h"
 #include "platform/own_folder.h"
 
 namespace hj5 {
@@ -147,15 +147,7 @@ class WindowsAppendFile final : public AppendFile {
   ~WindowsAppendFile() override { CloseHandle(handle_); }
 
   Status Append(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      DWORD written = 0;
-      const DWORD size =
-          static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-      if (!WriteFile(handle_, bytes.data(), size, &written, nullptr) ||
-          written == 0)
-        return SystemFailed("write");
-      bytes.remove_prefix(written);
-    }
+    if (!WriteAll(handle_, bytes)) return SystemFailed("write");
     return Status();
   }
 
@@ -278,17 +270,6 @@ class WindowsFolder final : public OwnFolder {
  private:
   std::wstring Path(const std::string& name) const {
     return path_ + L"\\" + WideOfUtf8(name);
-  }
-
-  static std::string UniqueSuffix() {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::random_device random;
-    std::string suffix;
-    for (int i = 0; i < 4; ++i) {
-      for (unsigned word = random(), n = 0; n < 8; ++n, word >>= 4)
-        suffix += kHex[word & 15];
-    }
-    return suffix;
   }
 
   const std::wstring path_;

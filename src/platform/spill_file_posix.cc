@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/file_writes.h"
 #include "platform/spill_file.h"
 
 namespace hj5 {
@@ -25,13 +26,9 @@ class PosixSpillFile final : public SpillFile {
   ~PosixSpillFile() override { ::close(fd_); }
 
   Status Append(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return SystemFailure("write", n < 0 ? errno : ENOSPC);
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      size_ += static_cast<std::uint64_t>(n);
-    }
+    if (const int error = WriteAll(fd_, bytes); error != 0)
+      return SystemFailure("write", error);
+    size_ += bytes.size();
     return Status();
   }
 

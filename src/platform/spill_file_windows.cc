@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/file_writes.h"
 #include "platform/spill_file.h"
 
 namespace hj5 {
@@ -22,16 +23,8 @@ class WindowsSpillFile final : public SpillFile {
   ~WindowsSpillFile() override { CloseHandle(handle_); }
 
   Status Append(std::string_view bytes) override {
-    while (!bytes.empty()) {
-      DWORD written = 0;
-      const DWORD size =
-          static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-      if (!WriteFile(handle_, bytes.data(), size, &written, nullptr) ||
-          written == 0)
-        return SystemFailure("write");
-      bytes.remove_prefix(written);
-      size_ += written;
-    }
+    if (!WriteAll(handle_, bytes)) return SystemFailure("write");
+    size_ += bytes.size();
     return Status();
   }
 

@@ -160,7 +160,7 @@ class Session : public std::enable_shared_from_this<Session> {
     const Request request = parser_->release();
     bool stream = false;
     std::optional<Response> response = server_.Handle(request, &stream);
-    if (stream) return OpenStream(request);
+    if (stream) return OpenStream();
     auto shared = std::make_shared<Response>(std::move(*response));
     http::async_write(stream_, *shared,
                       [self = shared_from_this(), shared](
@@ -169,7 +169,7 @@ class Session : public std::enable_shared_from_this<Session> {
                       });
   }
 
-  void OpenStream(const Request& request) {
+  void OpenStream() {
     stream_.expires_never();
     ++server_.streams_;
     streaming_ = true;
@@ -177,7 +177,6 @@ class Session : public std::enable_shared_from_this<Session> {
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
         "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
         "Connection: close\r\n\r\n");
-    static_cast<void>(request);
     asio::async_write(stream_, asio::buffer(*head),
                       [self = shared_from_this(), head](beast::error_code error,
                                                         std::size_t) {
